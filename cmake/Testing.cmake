@@ -1,0 +1,65 @@
+# Test harness shared by the three builds.
+#
+#   vl_add_test(NAME SOURCES ... [LIBS ...])
+#       A GoogleTest program. Native builds run it directly (under the
+#       sanitizers); Windows builds run it under Wine in the build's own
+#       throw-away prefix. The ctest name starts with the build: native:,
+#       win64:, win32:.
+#   vl_add_script_test(NAME COMMAND ... [WINE])
+#       A test run on the Linux side (Python, shell). WINE makes it wait for
+#       the prefix and hands it VL_WINE_PREFIX, VL_WINE_RUN and VL_BIN_DIR.
+enable_testing()
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/_googletest EXCLUDE_FROM_ALL)
+
+if(WIN32)
+  set(VL_WINE_PREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+  set(VL_WINE_RUN ${CMAKE_SOURCE_DIR}/tools/wine/run)
+  set(VL_BIN_DIR ${CMAKE_BINARY_DIR}/bin)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${VL_WINE_RUN} ${VL_WINE_PREFIX})
+
+  add_test(NAME ${VL_PLATFORM}:wine-prefix-create
+           COMMAND ${CMAKE_SOURCE_DIR}/tools/wine/prefix create ${VL_WINE_PREFIX})
+  add_test(NAME ${VL_PLATFORM}:wine-prefix-remove
+           COMMAND ${CMAKE_SOURCE_DIR}/tools/wine/prefix remove ${VL_WINE_PREFIX})
+  set_tests_properties(${VL_PLATFORM}:wine-prefix-create PROPERTIES FIXTURES_SETUP wine)
+  set_tests_properties(${VL_PLATFORM}:wine-prefix-remove PROPERTIES FIXTURES_CLEANUP wine)
+endif()
+
+# A Windows test program can exit 0 without having run at all (an i686
+# program under a Wine without its 32-bit side does exactly that), so a pass
+# needs GoogleTest's own summary line.
+set(VL_GTEST_PASSED "\\[  PASSED  \\] [1-9][0-9]* tests?\\.")
+set(VL_GTEST_FAILED "\\[  FAILED  \\]")
+
+function(vl_add_test name)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "SOURCES;LIBS")
+  add_executable(${name} ${arg_SOURCES})
+  target_link_libraries(${name} PRIVATE ${arg_LIBS} GTest::gmock GTest::gtest_main)
+  add_test(NAME ${VL_PLATFORM}:${name} COMMAND ${name})
+  if(WIN32)
+    set_tests_properties(${VL_PLATFORM}:${name} PROPERTIES
+      FIXTURES_REQUIRED wine
+      PASS_REGULAR_EXPRESSION "${VL_GTEST_PASSED}"
+      FAIL_REGULAR_EXPRESSION "${VL_GTEST_FAILED}")
+  endif()
+endfunction()
+
+function(vl_add_script_test name)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "WINE" "" "COMMAND")
+  add_test(NAME ${VL_PLATFORM}:${name} COMMAND ${arg_COMMAND})
+  if(arg_WINE)
+    set_tests_properties(${VL_PLATFORM}:${name} PROPERTIES
+      FIXTURES_REQUIRED wine
+      ENVIRONMENT "VL_WINE_PREFIX=${VL_WINE_PREFIX};VL_WINE_RUN=${VL_WINE_RUN};VL_BIN_DIR=${VL_BIN_DIR};VL_PLATFORM=${VL_PLATFORM}")
+  endif()
+endfunction()
+
+# Deliverables: programs and DLLs that go to a user's PC. The binary check
+# (tests/build) reads their import tables, exports and resources.
+function(vl_deliverable target)
+  set_property(GLOBAL APPEND PROPERTY VL_DELIVERABLES ${target})
+endfunction()

@@ -1,0 +1,73 @@
+// Helpers for tests that run under Wine.
+#ifndef VETROLINK_WINE_SUPPORT_H
+#define VETROLINK_WINE_SUPPORT_H
+
+#ifndef WIN32_LEAN_AND_MEAN
+#    define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#undef SetPort
+
+#include <string>
+
+namespace winetest
+{
+
+// The folder of the running test program; the deliverables sit beside it.
+std::string ProgramDir();
+
+struct RunResult {
+    DWORD exitCode;
+    std::string output; // standard output and standard error together
+};
+
+// Starts a command line and waits for it (a test fails on time-out and the
+// child is ended). currentDir: NULL keeps this process's.
+RunResult Run(const std::string &commandLine, const char *currentDir = nullptr,
+              DWORD timeoutMs = 60000);
+
+// Wine's Windows version for one program file name (AppDefaults), for as long
+// as the object lives; the earlier setting comes back afterwards.
+class ScopedWindowsMode
+{
+public:
+    ScopedWindowsMode(const std::string &exeFileName, const char *mode);
+    ~ScopedWindowsMode();
+    ScopedWindowsMode(const ScopedWindowsMode &) = delete;
+    ScopedWindowsMode &operator=(const ScopedWindowsMode &) = delete;
+
+private:
+    std::string keyPath_;
+    bool hadValue_ = false;
+    std::string oldValue_;
+};
+
+// Runs a copy of the program at exePath, named <stem>-<mode>.exe beside it,
+// in Wine's Windows version `mode` (win98, win2k, winxp, win2003, vista,
+// win7, win10, ...). The copy and the setting are removed afterwards.
+RunResult RunInWindowsMode(const std::string &exePath, const char *mode,
+                           const std::string &args = "");
+
+// A registry key created for a test and deleted, with everything below it,
+// when the object goes. Fails the test if the key already exists.
+class ScopedRegistryKey
+{
+public:
+    ScopedRegistryKey(HKEY root, const std::string &path);
+    ~ScopedRegistryKey();
+    ScopedRegistryKey(const ScopedRegistryKey &) = delete;
+    ScopedRegistryKey &operator=(const ScopedRegistryKey &) = delete;
+
+    // Creates a subkey (relative path, may be empty) and sets a string value
+    // in it; the value's bytes are written as given, with their NUL.
+    void SetString(const std::string &subPath, const char *name, const std::string &value) const;
+    void CreateSubKey(const std::string &subPath) const;
+
+private:
+    HKEY root_;
+    std::string path_;
+};
+
+} // namespace winetest
+
+#endif
