@@ -2,16 +2,19 @@
 #   make test    install what is missing, build, run every test
 #   make build   the three builds: native, win64, win32
 #   make deps    check the packages, install the missing ones (as root)
+#   make bench   the measurements (bench/*.py), printed as numbers
 #   make format  clang-format the sources
 
 PRESETS := native win64 win32
 SOURCES = $(shell git ls-files --cached --others --exclude-standard '*.cpp' '*.h' '*.c')
 
 # Prints how long a phase took: $(call timed,NAME,COMMAND)
+timed_inline = start=$$(date +%s); $(2); status=$$?; \
+	echo "== $(1): $$(( $$(date +%s) - start )) s"; [ $$status = 0 ]
 timed = @start=$$(date +%s); $(2); status=$$?; \
 	echo "== $(1): $$(( $$(date +%s) - start )) s"; exit $$status
 
-.PHONY: deps build test format check-format clean
+.PHONY: deps build test bench format check-format clean
 
 deps:
 	$(call timed,deps,tools/deps)
@@ -26,10 +29,20 @@ test: deps build check-format
 	$(call timed,test win64,ctest --preset win64 --parallel 2)
 	$(call timed,test win32,ctest --preset win32 --parallel 2)
 
+# Each bench/*.py measures against the win64 build in a prefix of its own.
+bench: deps build
+	@for b in bench/*.py; do [ -e "$$b" ] || continue; \
+		$(call timed_inline,$$b,python3 $$b build/win64) || exit 1; done
+
 format:
 	clang-format -i $(SOURCES)
 
-check-format:
+check-# Each bench/*.py measures against the win64 build in a prefix of its own.
+bench: deps build
+	@for b in bench/*.py; do [ -e "$$b" ] || continue; \
+		$(call timed_inline,$$b,python3 $$b build/win64) || exit 1; done
+
+format:
 	$(call timed,format check,clang-format --dry-run --Werror $(SOURCES))
 
 clean:

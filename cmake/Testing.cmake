@@ -7,19 +7,36 @@
 #       win64:, win32:.
 #   vl_add_script_test(NAME COMMAND ... [WINE])
 #       A test run on the Linux side (Python, shell). WINE makes it wait for
-#       the prefix and hands it VL_WINE_PREFIX, VL_WINE_RUN and VL_BIN_DIR.
+#       the prefix and hands it VL_WINE_PREFIX, VL_WINE_RUN, VL_BIN_DIR and
+#       VL_TOOLS_BIN_DIR.
+#
+# The stand-ins for the outside world (serial device, host application,
+# spreadsheet application) stay 64-bit: the win32 build's tests use the ones
+# in VL_TOOLS_BIN_DIR, the win64 build's bin folder. Both Windows kinds of
+# test get VL_TOOLS_BIN_DIR (a Unix path) in their environment.
 enable_testing()
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 
+# GoogleTest from Debian's googletest sources, built by each build with its
+# own compiler and flags.
+set(VL_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources")
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
-add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/_googletest EXCLUDE_FROM_ALL)
+add_subdirectory(${VL_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/_googletest EXCLUDE_FROM_ALL)
 
 if(WIN32)
   set(VL_WINE_PREFIX ${CMAKE_BINARY_DIR}/wineprefix)
   set(VL_WINE_RUN ${CMAKE_SOURCE_DIR}/tools/wine/run)
   set(VL_BIN_DIR ${CMAKE_BINARY_DIR}/bin)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${VL_WINE_RUN} ${VL_WINE_PREFIX})
+  if(VL_PLATFORM STREQUAL win32)
+    set(VL_TOOLS_BIN_DIR ${CMAKE_SOURCE_DIR}/build/win64/bin CACHE PATH
+        "bin folder of the win64 build, whose 64-bit test tools the win32 tests use")
+  else()
+    set(VL_TOOLS_BIN_DIR ${VL_BIN_DIR})
+  endif()
+  set(VL_WINE_TEST_ENV
+      "VL_WINE_PREFIX=${VL_WINE_PREFIX};VL_WINE_RUN=${VL_WINE_RUN};VL_BIN_DIR=${VL_BIN_DIR};VL_TOOLS_BIN_DIR=${VL_TOOLS_BIN_DIR};VL_PLATFORM=${VL_PLATFORM}")
 
   add_test(NAME ${VL_PLATFORM}:wine-prefix-create
            COMMAND ${CMAKE_SOURCE_DIR}/tools/wine/prefix create ${VL_WINE_PREFIX})
@@ -43,6 +60,7 @@ function(vl_add_test name)
   if(WIN32)
     set_tests_properties(${VL_PLATFORM}:${name} PROPERTIES
       FIXTURES_REQUIRED wine
+      ENVIRONMENT "${VL_WINE_TEST_ENV}"
       PASS_REGULAR_EXPRESSION "${VL_GTEST_PASSED}"
       FAIL_REGULAR_EXPRESSION "${VL_GTEST_FAILED}")
   endif()
@@ -54,7 +72,7 @@ function(vl_add_script_test name)
   if(arg_WINE)
     set_tests_properties(${VL_PLATFORM}:${name} PROPERTIES
       FIXTURES_REQUIRED wine
-      ENVIRONMENT "VL_WINE_PREFIX=${VL_WINE_PREFIX};VL_WINE_RUN=${VL_WINE_RUN};VL_BIN_DIR=${VL_BIN_DIR};VL_PLATFORM=${VL_PLATFORM}")
+      ENVIRONMENT "${VL_WINE_TEST_ENV}")
   endif()
 endfunction()
 
