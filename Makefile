@@ -8,9 +8,7 @@
 PRESETS := native win64 win32
 SOURCES = $(shell git ls-files --cached --others --exclude-standard '*.cpp' '*.h' '*.c')
 
-# Prints how long a phase took: $(call timed,NAME,COMMAND)
-timed_inline = start=$$(date +%s); $(2); status=$$?; \
-	echo "== $(1): $$(( $$(date +%s) - start )) s"; [ $$status = 0 ]
+# Runs a command and prints how long it took: $(call timed,NAME,COMMAND)
 timed = @start=$$(date +%s); $(2); status=$$?; \
 	echo "== $(1): $$(( $$(date +%s) - start )) s"; exit $$status
 
@@ -29,20 +27,15 @@ test: deps build check-format
 	$(call timed,test win64,ctest --preset win64 --parallel 2)
 	$(call timed,test win32,ctest --preset win32 --parallel 2)
 
-# Each bench/*.py measures against the win64 build in a prefix of its own.
+# Each bench/*.py measures against the win64 build, in a prefix of its own.
 bench: deps build
-	@for b in bench/*.py; do [ -e "$$b" ] || continue; \
-		$(call timed_inline,$$b,python3 $$b build/win64) || exit 1; done
+	$(call timed,bench,for b in bench/*.py; do [ -e "$$b" ] || continue; \
+		echo "-- $$b"; python3 $$b build/win64 || exit 1; done)
 
 format:
 	clang-format -i $(SOURCES)
 
-check-# Each bench/*.py measures against the win64 build in a prefix of its own.
-bench: deps build
-	@for b in bench/*.py; do [ -e "$$b" ] || continue; \
-		$(call timed_inline,$$b,python3 $$b build/win64) || exit 1; done
-
-format:
+check-format:
 	$(call timed,format check,clang-format --dry-run --Werror $(SOURCES))
 
 clean:
