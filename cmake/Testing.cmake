@@ -1,10 +1,11 @@
 # Test harness shared by the three builds.
 #
-#   vl_add_test(NAME SOURCES ... [LIBS ...])
+#   vl_add_test(NAME SOURCES ... [LIBS ...] [PORTS N ...])
 #       A GoogleTest program. Native builds run it directly (under the
 #       sanitizers); Windows builds run it under Wine in the build's own
 #       throw-away prefix. The ctest name starts with the build: native:,
-#       win64:, win32:.
+#       win64:, win32:. PORTS: pty-backed COM ports comN exist while it runs
+#       (tools/serialdevice); each test program uses numbers of its own.
 #   vl_add_script_test(NAME COMMAND ... [WINE])
 #       A test run on the Linux side (Python, shell). WINE makes it wait for
 #       the prefix and hands it VL_WINE_PREFIX, VL_WINE_RUN, VL_BIN_DIR and
@@ -53,10 +54,20 @@ set(VL_GTEST_PASSED "\\[  PASSED  \\] [1-9][0-9]* tests?\\.")
 set(VL_GTEST_FAILED "\\[  FAILED  \\]")
 
 function(vl_add_test name)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "SOURCES;LIBS")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "SOURCES;LIBS;PORTS")
   add_executable(${name} ${arg_SOURCES})
   target_link_libraries(${name} PRIVATE ${arg_LIBS} GTest::gmock GTest::gtest_main)
-  add_test(NAME ${VL_PLATFORM}:${name} COMMAND ${name})
+  if(arg_PORTS)
+    set(holder ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tools/serialdevice/serialdevice.py
+               hold --prefix ${VL_WINE_PREFIX})
+    foreach(port IN LISTS arg_PORTS)
+      list(APPEND holder --port ${port})
+    endforeach()
+    add_test(NAME ${VL_PLATFORM}:${name}
+             COMMAND ${holder} -- ${VL_WINE_RUN} ${VL_WINE_PREFIX} $<TARGET_FILE:${name}>)
+  else()
+    add_test(NAME ${VL_PLATFORM}:${name} COMMAND ${name})
+  endif()
   if(WIN32)
     set_tests_properties(${VL_PLATFORM}:${name} PROPERTIES
       FIXTURES_REQUIRED wine
