@@ -9,6 +9,11 @@ int VETROLINK_CALL WindowsVer(void) { return vetrolink::WindowsVer(vetrolink::Re
 
 int VETROLINK_CALL AskVer(char *versionText) { return vetrolink::AskVer(versionText); }
 
+int VETROLINK_CALL ComPort(int vendorId, int productId, int *portCount, char *portList)
+{
+    return vetrolink::ComPort(vetrolink::RealWin32(), vendorId, productId, portCount, portList);
+}
+
 } // extern "C"
 
 int fnVetrolink(void) { return 42; }

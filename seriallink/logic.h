@@ -17,6 +17,9 @@ constexpr int kFamilyNt6 = 2007;
 int WindowsVer(const Win32Calls &win);
 int AskVer(char *versionText);
 
+// The device's COM ports (see Vetrolink.h); the OS family comes from WindowsVer.
+int ComPort(const Win32Calls &win, int vendorId, int productId, int *portCount, char *portList);
+
 } // namespace vetrolink
 
 #endif
