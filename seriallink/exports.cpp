@@ -14,6 +14,40 @@ int VETROLINK_CALL ComPort(int vendorId, int productId, int *portCount, char *po
     return vetrolink::ComPort(vetrolink::RealWin32(), vendorId, productId, portCount, portList);
 }
 
+int VETROLINK_CALL SetPort(DWORD baudRate, int dataBits, int parity, int stopBits, HANDLE *port,
+                           const char *portName)
+{
+    return vetrolink::SetPort(vetrolink::RealWin32(), baudRate, dataBits, parity, stopBits, port,
+                              portName);
+}
+
+int VETROLINK_CALL SetPortOver(DWORD baudRate, int dataBits, int parity, int stopBits, HANDLE *port,
+                               const char *portName)
+{
+    return vetrolink::SetPortOver(vetrolink::RealWin32(), baudRate, dataBits, parity, stopBits,
+                                  port, portName);
+}
+
+int VETROLINK_CALL ReadData(HANDLE port, unsigned char *byte)
+{
+    return vetrolink::ReadData(vetrolink::RealWin32(), port, byte);
+}
+
+int VETROLINK_CALL WriteData(HANDLE port, const unsigned char *data, DWORD count, DWORD *written)
+{
+    return vetrolink::WriteData(vetrolink::RealWin32(), port, data, count, written);
+}
+
+int VETROLINK_CALL ClearBuffer(HANDLE port, int mode)
+{
+    return vetrolink::ClearBuffer(vetrolink::RealWin32(), port, mode);
+}
+
+int VETROLINK_CALL CloseCom(HANDLE port)
+{
+    return vetrolink::CloseCom(vetrolink::RealWin32(), port);
+}
+
 } // extern "C"
 
 int fnVetrolink(void) { return 42; }
