@@ -24,8 +24,8 @@ Python (put tools/serialdevice on sys.path, then `import serialdevice`):
                                                       "send pattern 350\\n"))
 
     device.written holds everything the Windows side wrote so far;
-    device.line() reads the line settings the Windows side set (baud, data
-    bits, parity, stop bits), as the device's end of the cable sees them.
+    device.line() reads the baud rate and stop bits the Windows side set (a
+    Linux pty always reads 8 data bits and no parity, whatever was set).
 
 Command line:
 
@@ -115,13 +115,14 @@ class DeviceError(Exception):
     """A script step failed: a wait timed out, or the device is gone."""
 
 
-Line = collections.namedtuple("Line", "baud data_bits parity stop_bits")
-Line.__doc__ = "Line settings as the device sees them: 19200, 8, 'N', 1."
+Line = collections.namedtuple("Line", "baud stop_bits")
+Line.__doc__ = """Line settings as the device's end of a pty sees them: Line(19200, 1).
+A Linux pty keeps the baud rate and the stop bits the Windows side sets,
+but always reads 8 data bits and no parity, so those are not reported."""
 
 _SPEEDS = {getattr(termios, f"B{b}"): b for b in (
     50, 75, 110, 134, 150, 200, 300, 600, 1200, 1800, 2400, 4800, 9600, 19200, 38400,
     57600, 115200, 230400, 460800, 921600) if hasattr(termios, f"B{b}")}
-_SIZES = {termios.CS5: 5, termios.CS6: 6, termios.CS7: 7, termios.CS8: 8}
 
 
 def bytes_per_second(baud, framing="8N1"):
@@ -178,12 +179,8 @@ class SerialDevice:
 
     def line(self):
         """The line settings as the Windows side last set them."""
-        iflag, oflag, cflag, lflag, ispeed, ospeed, cc = termios.tcgetattr(self._port.slave)
-        parity = "N"
-        if cflag & termios.PARENB:
-            parity = "O" if cflag & termios.PARODD else "E"
-        return Line(_SPEEDS.get(ospeed, ospeed), _SIZES[cflag & termios.CSIZE], parity,
-                    2 if cflag & termios.CSTOPB else 1)
+        _, _, cflag, _, _, ospeed, _ = termios.tcgetattr(self._port.slave)
+        return Line(_SPEEDS.get(ospeed, ospeed), 2 if cflag & termios.CSTOPB else 1)
 
     def configured(self):
         """Whether the Windows side has changed the line settings since the port appeared."""

@@ -1,0 +1,83 @@
+// Drives the port operations on one COM port for a test on the device's side
+// (port_device_test.py). Each argument after the port name is one step; each
+// step prints one line with its result code:
+//   open [BAUD DATABITS PARITY STOPBITS]   SetPort (19200 8 0 0) -> "open R"
+//   read COUNT MS     ReadData until COUNT bytes or MS ms -> "read R N HEX"
+//                     (R: the last result, N: bytes read)
+//   write COUNT       WriteData of COUNT bytes 0, 1, 2 ... -> "write R WRITTEN"
+//   sleep MS
+//   close             CloseCom -> "close R"
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "Vetrolink.h"
+
+namespace
+{
+
+unsigned long Number(int argc, char **argv, int &i, unsigned long otherwise)
+{
+    if (i + 1 < argc && argv[i + 1][0] >= '0' && argv[i + 1][0] <= '9')
+        return std::strtoul(argv[++i], nullptr, 10);
+    return otherwise;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: port_probe PORT STEP...\n");
+        return 2;
+    }
+    HANDLE port = INVALID_HANDLE_VALUE;
+    for (int i = 2; i < argc; ++i) {
+        std::string step = argv[i];
+        if (step == "open") {
+            DWORD baud = Number(argc, argv, i, 19200);
+            int dataBits = static_cast<int>(Number(argc, argv, i, 8));
+            int parity = static_cast<int>(Number(argc, argv, i, 0));
+            int stopBits = static_cast<int>(Number(argc, argv, i, 0));
+            std::printf("open %d\n", SetPort(baud, dataBits, parity, stopBits, &port, argv[1]));
+        } else if (step == "read") {
+            unsigned long count = Number(argc, argv, i, 1);
+            DWORD limit = Number(argc, argv, i, 0);
+            std::string hex;
+            unsigned long got = 0;
+            int result = 1;
+            DWORD start = GetTickCount();
+            while (got < count) {
+                unsigned char byte;
+                result = ReadData(port, &byte);
+                if (result == 0) {
+                    char text[3];
+                    std::snprintf(text, sizeof text, "%02x", byte);
+                    hex += text;
+                    ++got;
+                } else if (result != 1 || GetTickCount() - start > limit) {
+                    break;
+                }
+            }
+            std::printf("read %d %lu %s\n", result, got, hex.c_str());
+        } else if (step == "write") {
+            unsigned long count = Number(argc, argv, i, 1);
+            unsigned char data[256];
+            for (unsigned k = 0; k < sizeof data; ++k)
+                data[k] = static_cast<unsigned char>(k);
+            DWORD written = 0;
+            int result = WriteData(port, data, count, &written);
+            std::printf("write %d %lu\n", result, static_cast<unsigned long>(written));
+        } else if (step == "sleep") {
+            Sleep(Number(argc, argv, i, 0));
+        } else if (step == "close") {
+            std::printf("close %d\n", CloseCom(port));
+        } else {
+            std::fprintf(stderr, "port_probe: unknown step %s\n", argv[i]);
+            return 2;
+        }
+        std::fflush(stdout);
+    }
+    return 0;
+}
