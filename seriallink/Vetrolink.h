@@ -56,25 +56,36 @@ int VETROLINK_CALL AskVer(char *versionText);
  * usable port. */
 int VETROLINK_CALL ComPort(int vendorId, int productId, int *portCount, char *portList);
 
-/* Opens "\\.\" + portName (at most 11 characters) exclusively, sets the
- * line and read time-outs that make every read return at once, purges it.
- * parity: 0 none, 1 even, 2 odd; stopBits: 0 one, 1 one and a half, 2 two;
- * any other selector keeps the port's own setting.
- * Results: 0 open (*port holds the handle, the caller owns it), 1 cannot
- * open, 2 configuration refused, 3 purge failed (*port holds the handle). */
+/* Opens "\\.\" + portName exclusively, sets the line and read time-outs
+ * that make every read return at once, purges both buffers.
+ * The line: baudRate as given, the low 8 bits of dataBits, parity checking
+ * on, DTR and RTS on, no handshaking, null bytes delivered; parity: 0 none,
+ * 1 even, 2 odd; stopBits: 0 one, 1 one and a half, 2 two; any other
+ * selector keeps the port's own setting. Everything else stays as the port
+ * reported it.
+ * Results: 0 open (*port holds the handle, the caller owns it and closes
+ * it); 1 cannot open: no such port, in use, or a name longer than 11
+ * characters; 2 the driver refused the line (the library has closed the
+ * port again); 3 purge failed (*port holds the handle: close it). On 1 and
+ * 2 *port is untouched. */
 int VETROLINK_CALL SetPort(DWORD baudRate, int dataBits, int parity, int stopBits, HANDLE *port,
                            const char *portName);
 
-/* SetPort with the handle opened for overlapped I/O. ReadData and WriteData
- * pass no OVERLAPPED record, so callers of SetPortOver do their own I/O. */
+/* SetPort with the handle opened for overlapped I/O (FILE_FLAG_OVERLAPPED).
+ * ReadData and WriteData pass no OVERLAPPED record, which such a handle
+ * needs: under Wine both return 2 at once on it (last error 87, nothing
+ * transferred), and on Windows their results cannot be relied on. Callers
+ * of SetPortOver do their own ReadFile/WriteFile with an OVERLAPPED record;
+ * ClearBuffer and CloseCom work on the handle as on any other. */
 int VETROLINK_CALL SetPortOver(DWORD baudRate, int dataBits, int parity, int stopBits, HANDLE *port,
                                const char *portName);
 
 /* One byte: 0 read, 1 nothing waiting (buffer untouched), 2 read failed. */
 int VETROLINK_CALL ReadData(HANDLE port, unsigned char *byte);
 
-/* At most 64 bytes: 0 written (*written as Windows reports it), 1 more than
- * 64 asked for (nothing written), 2 write failed. */
+/* At most 64 bytes: 0 written (*written as Windows reports it, which may be
+ * less than count), 1 more than 64 asked for (nothing written, *written
+ * untouched), 2 write failed. A count of 0 is passed on to Windows. */
 int VETROLINK_CALL WriteData(HANDLE port, const unsigned char *data, DWORD count, DWORD *written);
 
 /* mode 0 both buffers, 1 receive, 2 transmit: 0 purged, 1 purge failed,
