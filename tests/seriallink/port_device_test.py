@@ -75,7 +75,7 @@ class FromTheDevice(unittest.TestCase):
     def test_an_unplugged_device_reads_as_silence_and_refuses_writes(self):
         with serialdevice.SerialDevice(PREFIX, PORT) as device:
             device.start_script(serialdevice.parse_script("configured\nwait 0.3\nunplug\n"))
-            lines = probe("open", "sleep", 1500, "read", 1, 0, "write", 1, "close",
+            lines = probe("open", "sleep", 2500, "read", 1, 0, "write", 1, "close",
                           device=device)
             self.assertEqual(lines[:3], [["open", "0"], ["read", "1", "0"], ["write", "2", "0"]])
             self.assertFalse(device.plugged)
