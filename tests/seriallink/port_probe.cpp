@@ -5,6 +5,9 @@
 //   read COUNT MS     ReadData until COUNT bytes or MS ms -> "read R N HEX"
 //                     (R: the last result, N: bytes read)
 //   write COUNT       WriteData of COUNT bytes 0, 1, 2 ... -> "write R WRITTEN"
+//   poll MS           ReadData for MS ms, counting the calls -> "poll R CALLS"
+//   block COUNT MS    read COUNT bytes as "read" does, timing them
+//                     -> "block R N MS_FROM_FIRST_TO_LAST_BYTE"
 //   sleep MS
 //   close             CloseCom -> "close R"
 #include <cstdio>
@@ -69,6 +72,33 @@ int main(int argc, char **argv)
             DWORD written = 0;
             int result = WriteData(port, data, count, &written);
             std::printf("write %d %lu\n", result, static_cast<unsigned long>(written));
+        } else if (step == "poll") {
+            DWORD limit = Number(argc, argv, i, 1000);
+            unsigned long calls = 0;
+            int result = 1;
+            unsigned char byte;
+            for (DWORD start = GetTickCount(); GetTickCount() - start < limit && result == 1;
+                 ++calls)
+                result = ReadData(port, &byte);
+            std::printf("poll %d %lu\n", result, calls);
+        } else if (step == "block") {
+            unsigned long count = Number(argc, argv, i, 1);
+            DWORD limit = Number(argc, argv, i, 0);
+            unsigned long got = 0;
+            int result = 1;
+            DWORD start = GetTickCount(), first = 0, last = 0;
+            while (got < count) {
+                unsigned char byte;
+                result = ReadData(port, &byte);
+                if (result == 0) {
+                    last = GetTickCount();
+                    if (got++ == 0) first = last;
+                } else if (result != 1 || GetTickCount() - start > limit) {
+                    break;
+                }
+            }
+            std::printf("block %d %lu %lu\n", result, got,
+                        static_cast<unsigned long>(last - first));
         } else if (step == "sleep") {
             Sleep(Number(argc, argv, i, 0));
         } else if (step == "close") {
