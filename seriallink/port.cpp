@@ -44,9 +44,9 @@ void SetReadsToReturnAtOnce(const Win32Calls &win, HANDLE port)
 }
 
 // The port's current configuration. Returns the number of bytes of buffer
-// that hold it, or 0 when the driver needs more than the buffer can hold.
-// A failed query is not an error by itself: the driver judges the record
-// when it is set.
+// to hand back to the driver, never more than the buffer holds; 0 when the
+// driver needs more than that. A failed query is not an error by itself:
+// the driver judges the record when it is set.
 DWORD ReadConfig(const Win32Calls &win, HANDLE port, unsigned char *buffer)
 {
     auto *config = reinterpret_cast<COMMCONFIG *>(buffer);
