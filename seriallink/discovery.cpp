@@ -255,8 +255,14 @@ int RunSearch(const Win32Calls &win, const Search &search, const IdTexts &ids, i
 
 int ComPort(const Win32Calls &win, int vendorId, int productId, int *portCount, char *portList)
 {
+    return ComPortForFamily(win, WindowsVer(win), vendorId, productId, portCount, portList);
+}
+
+int ComPortForFamily(const Win32Calls &win, int family, int vendorId, int productId, int *portCount,
+                     char *portList)
+{
     const IdTexts ids = MakeIdTexts(vendorId, productId);
-    switch (WindowsVer(win)) {
+    switch (family) {
     case kFamily98: {
         const Search search98{k98EnumKey, "", true, 1, kMsg98KeyMissing, 8, kMsg98NoPort};
         return RunSearch(win, search98, ids, portCount, portList);

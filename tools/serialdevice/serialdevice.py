@@ -42,7 +42,10 @@ Command line:
 
   serialdevice.py hold --prefix P --port N [--port N ...] -- COMMAND...
       Keeps silent pty-backed ports comN open while COMMAND runs, then
-      removes them. Exits with COMMAND's exit code.
+      removes them. Exits with COMMAND's exit code. A port given as
+      N:dangling is a link to nothing (an unplugged adapter's port: opening
+      it fails), N:notty a link to /dev/null (it opens, but has no line
+      settings to report).
 
 Script lines (one step a line; blank lines and # comments ignored):
 
@@ -375,8 +378,30 @@ def parse_script(text, source="script"):
 
 # -- command line ---------------------------------------------------------
 
+class BrokenPort:
+    """dosdevices/comN linked to something that is no working port."""
+
+    TARGETS = {"dangling": "/nonexistent/vetrolink-unplugged-port", "notty": "/dev/null"}
+
+    def __init__(self, prefix, number, kind):
+        self.link = os.path.join(prefix, "dosdevices", f"com{number}")
+        if os.path.lexists(self.link):
+            os.unlink(self.link)
+        os.symlink(self.TARGETS[kind], self.link)
+
+    def close(self):
+        if os.path.lexists(self.link):
+            os.unlink(self.link)
+
+
+def held_port(prefix, spec):
+    """N, N:dangling or N:notty."""
+    number, _, kind = str(spec).partition(":")
+    return BrokenPort(prefix, int(number), kind) if kind else PtyPort(prefix, int(number))
+
+
 def hold(args):
-    ports = [PtyPort(args.prefix, n) for n in args.port]
+    ports = [held_port(args.prefix, spec) for spec in args.port]
     try:
         return subprocess.call(args.command)
     finally:
@@ -419,7 +444,7 @@ def main(argv):
     sub = parser.add_subparsers(dest="action", required=True)
     h = sub.add_parser("hold", help="keep pty-backed COM ports while a command runs")
     h.add_argument("--prefix", required=True)
-    h.add_argument("--port", type=int, action="append", default=[])
+    h.add_argument("--port", action="append", default=[], help="N, N:dangling or N:notty")
     h.add_argument("command", nargs=argparse.REMAINDER)
     r = sub.add_parser("run", help="play a device on one COM port by a script")
     r.add_argument("--prefix", required=True)
