@@ -3,6 +3,7 @@
 #   make build   the three builds: native, win64, win32
 #   make deps    check the packages, install the missing ones (as root)
 #   make bench   the measurements (bench/*.py), printed as numbers
+#   make fuzz    ComPort's fuzz target for SECONDS (default 60): make fuzz SECONDS=600
 #   make format  clang-format the sources
 
 PRESETS := native win64 win32
@@ -12,7 +13,7 @@ SOURCES = $(shell git ls-files --cached --others --exclude-standard '*.cpp' '*.h
 timed = @start=$$(date +%s); $(2); status=$$?; \
 	echo "== $(1): $$(( $$(date +%s) - start )) s"; exit $$status
 
-.PHONY: deps build test bench format check-format clean
+.PHONY: deps build test bench fuzz format check-format clean
 
 deps:
 	$(call timed,deps,tools/deps)
@@ -37,6 +38,18 @@ format:
 
 check-format:
 	$(call timed,format check,clang-format --dry-run --Werror $(SOURCES))
+
+# New inputs go to the build's corpus; the committed seeds stay as they are.
+SECONDS ?= 60
+FUZZ_BUILD ?= build/native
+fuzz:
+	cmake --preset native -B $(FUZZ_BUILD) >build-fuzz.log 2>&1 || { cat build-fuzz.log; exit 1; }
+	rm -f build-fuzz.log
+	cmake --build $(FUZZ_BUILD) --target discovery_fuzz
+	mkdir -p $(FUZZ_BUILD)/tests/seriallink/discovery_fuzz_corpus
+	$(FUZZ_BUILD)/tests/seriallink/discovery_fuzz -max_total_time=$(SECONDS) -timeout=10 \
+		-print_final_stats=1 $(FUZZ_BUILD)/tests/seriallink/discovery_fuzz_corpus \
+		tests/seriallink/discovery_fuzz_corpus
 
 clean:
 	rm -rf build
