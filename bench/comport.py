@@ -6,7 +6,8 @@ How long one ComPort call takes with 1, 16 and 64 instances of the device
 in the registry, of which all but one name a port with nothing behind it
 (every socket a device without a serial number was plugged into leaves one);
 the one left is a pty-backed port. Median of several calls in several runs
-of the probe program; the first call of each run is shown apart. Runs in a throw-away prefix of its own, on COM10."""
+of the probe program; the first call of each run is shown apart. Runs in a
+throw-away prefix of its own, on COM10."""
 import os
 import statistics
 import subprocess
@@ -79,7 +80,8 @@ def main(build_dir):
         subprocess.run([prefix_tool, "remove", prefix], check=False)
     for instances, (first, rest) in results.items():
         ms = [t / 1000 for t in rest]
-        print(f"ComPort, {instances:2d} instance(s), one port: median {statistics.median(ms):.2f} ms "
+        print(f"ComPort, {instances:2d} instance(s), one port: "
+              f"median {statistics.median(ms):.2f} ms "
               f"(min {min(ms):.2f}, max {max(ms):.2f}, {len(ms)} calls in {RUNS} runs); "
               f"first call of a run: median {statistics.median(first) / 1000:.2f} ms")
 
