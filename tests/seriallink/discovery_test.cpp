@@ -58,6 +58,18 @@ void W98Port(FakeDiscovery &fake, const std::string &instance, const char *paren
 
 std::string PortName(const char *stem, int n) { return stem + std::to_string(n); }
 
+// 13 ports of 6 characters take 91 bytes of the list with their commas.
+const std::string kThirteenPorts = "COM100,COM101,COM102,COM103,COM104,COM105,COM106,COM107,"
+                                   "COM108,COM109,COM110,COM111,COM112,";
+
+void ThirteenPortsThenTwo(FakeDiscovery &fake, const char *next, const char *last)
+{
+    for (int n = 100; n < 113; ++n)
+        NtPort(fake, PortName("i", n), PortName("COM", n));
+    NtPort(fake, "j", next);
+    NtPort(fake, "k", last);
+}
+
 struct Row {
     const char *name;
     int family;
@@ -258,30 +270,14 @@ const Row kNtRows[] = {
          NtPort(f, "last", "COM9");
      },
      0, Text("COM9,"), 1},
-    // 13 names of 6 characters and their commas take 91 bytes: a 7-character
-    // name then fills the 100 bytes exactly and nothing fits after it.
+    // A 7-character name after the 13 fills the 100 bytes exactly; nothing
+    // fits after it.
     {"PortListFillsTheReceiversBufferExactly", 2007,
-     [](FakeDiscovery &f) {
-         for (int n = 100; n < 113; ++n)
-             NtPort(f, PortName("i", n), PortName("COM", n));
-         NtPort(f, "j", "COM1000");
-         NtPort(f, "k", "COM5");
-     },
-     0,
-     Text("COM100,COM101,COM102,COM103,COM104,COM105,COM106,COM107,COM108,COM109,COM110,COM111,"
-          "COM112,COM1000,"),
-     14},
+     [](FakeDiscovery &f) { ThirteenPortsThenTwo(f, "COM1000", "COM5"); }, 0,
+     Text(kThirteenPorts + "COM1000,"), 14},
     {"PortThatWouldOverflowTheListIsLeftOut", 2007,
-     [](FakeDiscovery &f) {
-         for (int n = 100; n < 113; ++n)
-             NtPort(f, PortName("i", n), PortName("COM", n));
-         NtPort(f, "j", "COM10000");
-         NtPort(f, "k", "COM5");
-     },
-     0,
-     Text("COM100,COM101,COM102,COM103,COM104,COM105,COM106,COM107,COM108,COM109,COM110,COM111,"
-          "COM112,COM5,"),
-     14},
+     [](FakeDiscovery &f) { ThirteenPortsThenTwo(f, "COM10000", "COM5"); }, 0,
+     Text(kThirteenPorts + "COM5,"), 14},
 };
 
 const Row k98Rows[] = {
