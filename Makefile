@@ -3,6 +3,8 @@
 #   make build   the three builds: native, win64, win32
 #   make deps    check the packages, install the missing ones (as root)
 #   make bench   the measurements (bench/*.py), printed as numbers
+#   make demo    one data block from the simulated device to the host, shown step by step
+#   make soak    the receiver's fidelity over N blocks (default 2000): make soak N=10000
 #   make fuzz    ComPort's fuzz target for SECONDS (default 60): make fuzz SECONDS=600
 #   make format  clang-format the sources
 
@@ -13,7 +15,7 @@ SOURCES = $(shell git ls-files --cached --others --exclude-standard '*.cpp' '*.h
 timed = @start=$$(date +%s); $(2); status=$$?; \
 	echo "== $(1): $$(( $$(date +%s) - start )) s"; exit $$status
 
-.PHONY: deps build test bench fuzz format check-format clean
+.PHONY: deps build test bench demo soak fuzz format check-format clean
 
 deps:
 	$(call timed,deps,tools/deps)
@@ -32,6 +34,16 @@ test: deps build check-format
 bench: deps build
 	$(call timed,bench,for b in bench/*.py; do [ -e "$$b" ] || continue; \
 		echo "-- $$b"; python3 $$b build/win64 || exit 1; done)
+
+# The demo needs the win64 build only; it makes and removes its own prefix.
+demo: deps
+	$(call timed,demo,{ cmake --preset win64 >build-win64.log 2>&1 || { cat build-win64.log; exit 1; }; } \
+		&& rm -f build-win64.log && cmake --build --preset win64 --target Ostrel Vetrolink hoststandin \
+		&& python3 tools/host/demo.py build/win64)
+
+N ?= 2000
+soak: deps build
+	$(call timed,soak,python3 bench/receiver.py build/win64 --fidelity-only --blocks $(N))
 
 format:
 	clang-format -i $(SOURCES)
