@@ -187,6 +187,17 @@ class CommandLineTest(unittest.TestCase):
         self.assertEqual(done.returncode, 0, done.stderr)
         self.assertEqual(os.listdir(os.path.join(self.prefix, "dosdevices")), [])
 
+    def test_hold_makes_ports_that_fail_to_open_or_to_answer(self):
+        # com8 points at nothing; com9 opens but is no terminal.
+        done = self.run_tool("hold", "--prefix", self.prefix, "--port", "8:dangling", "--port",
+                             "9:notty", "--", *self.windows_program(
+                                 "other = link[:-1] + '9'\n"
+                                 "fd = os.open(other, os.O_RDWR | os.O_NOCTTY)\n"
+                                 "sys.exit(0 if os.path.lexists(link) and not os.path.exists(link)"
+                                 " and not os.isatty(fd) else 3)"))
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertEqual(os.listdir(os.path.join(self.prefix, "dosdevices")), [])
+
 
 if __name__ == "__main__":
     unittest.main()
