@@ -251,6 +251,11 @@ int Run(const Options &o)
     std::string commandLine = "\"" + o.receiver + "\"";
     std::vector<char> line(commandLine.begin(), commandLine.end());
     line.push_back('\0');
+    // What an earlier run left; the receiver removes it before it starts
+    // its own status file.
+    bool staleReady = Exists(ready);
+    std::string staleStatus;
+    if (!ReadWhole(status, staleStatus)) staleStatus = "(none)";
     LARGE_INTEGER started = Now();
     if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, startIn.c_str(),
                         &startup, &process)) {
@@ -298,10 +303,13 @@ int Run(const Options &o)
             if (o.plantReceiveData) CreateEmpty(data, "planted\r\n");
             if (o.stopWhenReceiving) CreateEmpty(stop);
         }
-        // DataReady.csv counts once the receiver has cleared the folder
-        // (Armed); the data is there only when the status file says "0".
+        // A DataReady.csv left from an earlier run counts only once the
+        // receiver has removed it or rewritten the status file; the data is
+        // there only when the status file says "0".
+        if (staleReady && (!Exists(ready) || (!text.empty() && text != staleStatus)))
+            staleReady = false;
         std::string statusText;
-        if (!acknowledged && armed && Exists(ready) && ReadWhole(status, statusText) &&
+        if (!acknowledged && !staleReady && Exists(ready) && ReadWhole(status, statusText) &&
             (statusText == "0" || ended)) {
             report.Add("data_ready_ms", MsSince(started));
             if (heldStatus != INVALID_HANDLE_VALUE) CloseHandle(heldStatus);
