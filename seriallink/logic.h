@@ -20,8 +20,8 @@ int AskVer(char *versionText);
 // The device's COM ports (see Vetrolink.h); the OS family comes from WindowsVer.
 int ComPort(const Win32Calls &win, int vendorId, int productId, int *portCount, char *portList);
 // ComPort for an OS family code already known.
-int ComPortForFamily(const Win32Calls &win, int family, int vendorId, int productId,
-                     int *portCount, char *portList);
+int ComPortForFamily(const Win32Calls &win, int family, int vendorId, int productId, int *portCount,
+                     char *portList);
 
 // Port operations (see Vetrolink.h). Result codes:
 constexpr int kPortOk = 0;
