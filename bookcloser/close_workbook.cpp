@@ -61,7 +61,7 @@ private:
 };
 
 // The examined workbook's name and, once the comparison needs it, its ANSI
-// form. A null string stands for the empty name.
+// form.
 class BookName
 {
 public:
@@ -75,9 +75,12 @@ public:
         text_ = text;
         ansi_.clear();
     }
+    // A null name is the empty name, which no argument equals.
+    bool Matches(const char *argument) { return text_ != nullptr && NamesEqual(argument, Ansi()); }
+
+private:
     const char *Ansi()
     {
-        if (text_ == nullptr) return "";
         int size = calls_.WideCharToMultiByte(CP_ACP, 0, text_, -1, nullptr, 0, nullptr, nullptr);
         if (size <= 0) throw _com_error(LastErrorResult());
         ansi_.assign(static_cast<size_t>(size), '\0');
@@ -87,7 +90,6 @@ public:
         return ansi_.c_str();
     }
 
-private:
     static HRESULT LastErrorResult()
     {
         DWORD error = GetLastError();
@@ -174,7 +176,7 @@ bool CloseWorkbookByName(const CloserCalls &calls, const char *name)
             BSTR text = nullptr;
             Call(book.get(), kName, DISPATCH_PROPERTYGET, VT_BSTR, &text);
             bookName.Replace(text);
-            if (NamesEqual(name, bookName.Ansi())) break;
+            if (bookName.Matches(name)) break;
         }
 
         const DispatchArgument off = Alerts(false);

@@ -1,0 +1,359 @@
+// Wendra.exe started with exact command-line texts against the spreadsheet
+// stand-in (tools/spreadsheet), which logs every call it receives. The win32
+// build runs its 32-bit Wendra.exe against the 64-bit stand-in.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "wine_support.h"
+
+namespace
+{
+
+using Lines = std::vector<std::string>;
+
+std::string Env(const char *name)
+{
+    char value[1024];
+    DWORD n = GetEnvironmentVariableA(name, value, sizeof value);
+    return n > 0 && n < sizeof value ? std::string(value, n) : std::string();
+}
+
+// A Unix folder as this program sees it.
+std::string WindowsFolder(const std::string &unixPath)
+{
+    std::string path = "Z:" + unixPath;
+    for (char &c : path)
+        if (c == '/') c = '\\';
+    return path;
+}
+
+std::wstring Widen(const std::string &text, UINT codePage)
+{
+    int size = MultiByteToWideChar(codePage, 0, text.c_str(), -1, nullptr, 0);
+    std::wstring wide(size > 0 ? size : 1, L'\0');
+    MultiByteToWideChar(codePage, 0, text.c_str(), -1, &wide[0], size);
+    wide.resize(wide.size() - 1);
+    return wide;
+}
+
+std::string BinDir()
+{
+    std::string dir = Env("VL_BIN_DIR");
+    return dir.empty() ? winetest::ProgramDir() : WindowsFolder(dir);
+}
+
+std::string ToolsDir()
+{
+    std::string dir = Env("VL_TOOLS_BIN_DIR");
+    return dir.empty() ? BinDir() : WindowsFolder(dir);
+}
+
+std::string TempFolder()
+{
+    static int made = 0;
+    char base[MAX_PATH];
+    GetTempPathA(sizeof base, base);
+    std::string folder = std::string(base) + "wendra-e2e-" + std::to_string(GetCurrentProcessId()) +
+                         "-" + std::to_string(++made);
+    CreateDirectoryA(folder.c_str(), nullptr);
+    return folder;
+}
+
+struct Launched {
+    DWORD exitCode = ~0u;
+    std::string output;
+};
+
+// Starts `program` with exactly `commandLine` (bytes in this process's ANSI
+// code page, which the program shares: Wine takes it from the Unix locale,
+// and the ctest entries set LC_ALL) and waits for it to end.
+Launched LaunchExact(const std::string &program, const std::string &commandLine)
+{
+    Launched result;
+    std::string outputPath = TempFolder() + "\\output.txt";
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE output = CreateFileA(outputPath.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS,
+                                FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = startup.hStdError = output;
+    PROCESS_INFORMATION process{};
+    std::wstring line = Widen(commandLine, CP_ACP);
+    BOOL started = CreateProcessW(Widen(program, CP_ACP).c_str(), &line[0], nullptr, nullptr, TRUE,
+                                  0, nullptr, nullptr, &startup, &process);
+    if (!started) {
+        ADD_FAILURE() << "cannot start " << program << ": error " << GetLastError();
+        CloseHandle(output);
+        return result;
+    }
+    if (WaitForSingleObject(process.hProcess, 30000) != WAIT_OBJECT_0) {
+        ADD_FAILURE() << program << " did not end";
+        TerminateProcess(process.hProcess, 999);
+        WaitForSingleObject(process.hProcess, INFINITE);
+    }
+    GetExitCodeProcess(process.hProcess, &result.exitCode);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    char chunk[4096];
+    DWORD got = 0;
+    SetFilePointer(output, 0, nullptr, FILE_BEGIN);
+    while (ReadFile(output, chunk, sizeof chunk, &got, nullptr) && got > 0)
+        result.output.append(chunk, got);
+    CloseHandle(output);
+    return result;
+}
+
+// The stand-in, running with the given options until Stop().
+class StandIn
+{
+public:
+    explicit StandIn(const std::vector<std::wstring> &options) : folder_(TempFolder())
+    {
+        std::wstring line = L"\"" + Widen(ToolsDir() + "\\spreadsheet.exe", CP_ACP) +
+                            L"\" --lifetime 60 --log \"" + Widen(LogPath(), CP_ACP) +
+                            L"\" --ready \"" + Widen(ReadyPath(), CP_ACP) + L"\"";
+        for (const std::wstring &option : options)
+            line += L" \"" + option + L"\"";
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &startup, &process_)) {
+            ADD_FAILURE() << "cannot start the stand-in: error " << GetLastError();
+            return;
+        }
+        for (int waited = 0; GetFileAttributesA(ReadyPath().c_str()) == INVALID_FILE_ATTRIBUTES;
+             waited += 20) {
+            if (waited > 30000 || WaitForSingleObject(process_.hProcess, 20) == WAIT_OBJECT_0) {
+                ADD_FAILURE() << "the stand-in did not get ready";
+                return;
+            }
+        }
+    }
+    ~StandIn() { Stop(); }
+    StandIn(const StandIn &) = delete;
+    StandIn &operator=(const StandIn &) = delete;
+
+    // Ends the stand-in and returns its log.
+    Lines Stop()
+    {
+        Lines log;
+        if (process_.hProcess == nullptr) return log;
+        PostThreadMessageW(process_.dwThreadId, WM_QUIT, 0, 0);
+        if (WaitForSingleObject(process_.hProcess, 20000) != WAIT_OBJECT_0) {
+            ADD_FAILURE() << "the stand-in did not end";
+            TerminateProcess(process_.hProcess, 999);
+            WaitForSingleObject(process_.hProcess, INFINITE);
+        }
+        CloseHandle(process_.hProcess);
+        CloseHandle(process_.hThread);
+        process_ = PROCESS_INFORMATION{};
+        std::ifstream file(LogPath(), std::ios::binary);
+        for (std::string line; std::getline(file, line);)
+            log.push_back(line);
+        file.close();
+        DeleteFileA(LogPath().c_str());
+        DeleteFileA(ReadyPath().c_str());
+        RemoveDirectoryA(folder_.c_str());
+        return log;
+    }
+
+private:
+    std::string LogPath() const { return folder_ + "\\calls.log"; }
+    std::string ReadyPath() const { return folder_ + "\\ready"; }
+
+    std::string folder_;
+    PROCESS_INFORMATION process_{};
+};
+
+std::string WendraPath() { return BinDir() + "\\Wendra.exe"; }
+std::string QuotedWendra() { return "\"" + WendraPath() + "\""; }
+
+// The stand-in's log lines.
+const std::string kWorkbooks = "Application.Workbooks get args=() alerts=on";
+const std::string kCount = "Workbooks.Count get args=() alerts=on";
+const std::string kAlertsOff = "Application.DisplayAlerts put args=(BOOL 0) named=(-3) alerts=on";
+const std::string kAlertsOn = "Application.DisplayAlerts put args=(BOOL -1) named=(-3) alerts=off";
+const std::string kFailed = " -> failed";
+
+std::string Item(int i)
+{
+    return "Workbooks.Item get args=(I4 " + std::to_string(i) + ") alerts=on";
+}
+std::string Name(int book)
+{
+    return "Workbook.Name get args=() alerts=on book=" + std::to_string(book);
+}
+std::string Close(int book)
+{
+    return "Workbook.Close method args=() alerts=off book=" + std::to_string(book);
+}
+std::string End(const char *open, bool alerts = true)
+{
+    return std::string("end alerts=") + (alerts ? "on" : "off") + " open=(" + open + ")";
+}
+
+// Workbooks, then Count, Item and Name for books 1 to n.
+Lines Walk(int n)
+{
+    Lines lines{kWorkbooks};
+    for (int i = 1; i <= n; ++i)
+        lines.insert(lines.end(), {kCount, Item(i), Name(i)});
+    return lines;
+}
+
+Lines operator+(Lines a, const Lines &b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+struct Case {
+    const char *what;
+    std::vector<std::wstring> standIn;
+    std::string commandLine; // the whole text Wendra.exe is started with
+    Lines calls;             // the stand-in's log
+};
+
+void RunCases(const std::vector<Case> &cases)
+{
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        StandIn standIn(c.standIn);
+        Launched closer = LaunchExact(WendraPath(), c.commandLine);
+        EXPECT_EQ(0u, closer.exitCode);
+        EXPECT_EQ(c.calls, standIn.Stop());
+    }
+}
+
+// The program receives exactly the bytes given, in the same code page.
+void ExpectExactBytes(UINT codePage, const std::string &line)
+{
+    ASSERT_EQ(codePage, GetACP()) << "LC_ALL of this test entry";
+    std::string hex;
+    for (unsigned char byte : line) {
+        char two[3];
+        std::snprintf(two, sizeof two, "%02x", byte);
+        hex += two;
+    }
+    Launched run = LaunchExact(BinDir() + "\\command_line_probe.exe", line);
+    EXPECT_EQ("acp=" + std::to_string(codePage) + " line=" + hex + "\r\n", run.output);
+}
+
+TEST(EndToEnd, LauncherDeliversTheExactBytes)
+{
+    ExpectExactBytes(1252, "probe \xC4rger.xlsx \"x\"  ");
+}
+
+TEST(EndToEnd, ClosesTheNamedBookWithAlertsOffAroundClose)
+{
+    const std::vector<std::wstring> two = {L"--book", L"Book1.xlsx", L"--book", L"Report.XLSX"};
+    RunCases({
+        {"name differing in case", two, QuotedWendra() + " report.xlsx",
+         Walk(2) + Lines{kAlertsOff, Close(2), kAlertsOn, End("1")}},
+        {"quoted argument", two, QuotedWendra() + " \"Report.XLSX\"",
+         Walk(2) + Lines{kCount, End("1 2")}},
+        {"trailing blank", two, QuotedWendra() + " Report.XLSX ",
+         Walk(2) + Lines{kCount, End("1 2")}},
+        {"two books differing in case",
+         {L"--book", L"BOOK.xlsx", L"--book", L"book.xlsx"},
+         QuotedWendra() + " Book.xlsx",
+         Walk(1) + Lines{kAlertsOff, Close(1), kAlertsOn, End("2")}},
+        {"no workbook", {}, QuotedWendra() + " Book.xlsx", Lines{kWorkbooks, kCount, End("")}},
+        {"a null name matches nothing",
+         {L"--null-book", L"--book", L"x"},
+         QuotedWendra() + " X",
+         Walk(2) + Lines{kAlertsOff, Close(2), kAlertsOn, End("1")}},
+        {"collection shrinking during the walk",
+         {L"--book", L"a", L"--book", L"b", L"--book", L"c", L"--book", L"d", L"--shrink-after",
+          L"Workbook.Name#1", L"--shrink-to", L"2"},
+         QuotedWendra() + " zzz",
+         Walk(2) + Lines{kCount, End("1 2")}},
+    });
+}
+
+TEST(EndToEnd, EmptyArgumentMakesNoCall)
+{
+    const std::vector<std::wstring> one = {L"--book", L"Book.xlsx"};
+    RunCases({
+        {"program name only", one, QuotedWendra(), Lines{End("1")}},
+        {"program name and blanks", one, QuotedWendra() + "   \t ", Lines{End("1")}},
+        {"unquoted program name", one, "Wendra.exe", Lines{End("1")}},
+    });
+}
+
+TEST(EndToEnd, FailuresNeverLeaveTheAlertsOff)
+{
+    const std::vector<std::wstring> one = {L"--book", L"Book.xlsx"};
+    auto with = [&](std::vector<std::wstring> more) {
+        more.insert(more.begin(), one.begin(), one.end());
+        return more;
+    };
+    RunCases({
+        {"Close fails", with({L"--fail", L"Workbook.Close"}), QuotedWendra() + " book.xlsx",
+         Walk(1) + Lines{kAlertsOff, Close(1) + kFailed, kAlertsOn, End("1")}},
+        {"switching the alerts on fails", with({L"--fail", L"Application.DisplayAlerts#2"}),
+         QuotedWendra() + " book.xlsx",
+         Walk(1) + Lines{kAlertsOff, Close(1), kAlertsOn + kFailed, End("", false)}},
+        {"Count fails with a plain HRESULT", with({L"--fail", L"Workbooks.Count#2=0x80004005"}),
+         QuotedWendra() + " other.xlsx", Walk(1) + Lines{kCount + kFailed, End("1")}},
+    });
+}
+
+TEST(EndToEnd, NoSpreadsheetRunningEndsAtOnce)
+{
+    Launched closer = LaunchExact(WendraPath(), QuotedWendra() + " Book.xlsx");
+    EXPECT_EQ(0u, closer.exitCode);
+}
+
+// Names outside ASCII in code page 1252: what it lacks (CJK characters have
+// no look-alike there) becomes '?', and a leading byte of 0x80 and above
+// stays part of the argument.
+TEST(EndToEnd, ComparesNamesInTheAnsiCodePage)
+{
+    ASSERT_EQ(1252u, GetACP()) << "LC_ALL of this test entry";
+    const std::vector<std::wstring> books = {L"--book", L"\u5831\u544a.xlsx", L"--book",
+                                             L"\u00c4rger.xlsx"};
+    RunCases({
+        {"characters the code page lacks", books, QuotedWendra() + " ??.XLSX",
+         Walk(1) + Lines{kAlertsOff, Close(1), kAlertsOn, End("2")}},
+        {"high byte at the start", books, QuotedWendra() + " \xC4RGER.xlsx",
+         Walk(2) + Lines{kAlertsOff, Close(2), kAlertsOn, End("1")}},
+        {"accented letters are not folded", books, QuotedWendra() + " \xE4rger.xlsx",
+         Walk(2) + Lines{kCount, End("1 2")}},
+    });
+}
+
+// Under LC_ALL=ja_JP.UTF-8 Wine's ANSI code page is 932 (its own ctest
+// entry). The bytes here come from Python's cp932 codec.
+const std::string kReportUpper = "\x95\xf1\x8d\x90\x8f\x91.XLSX";     // 報告書.XLSX
+const std::string kDoubleByteToken = "\x83\x5c\"\x95\x5c \x8e\xa6\""; // ソ"表 示"
+
+TEST(EndToEnd932, LauncherDeliversTheExactBytes)
+{
+    ExpectExactBytes(932, kDoubleByteToken + " " + kReportUpper);
+}
+
+TEST(EndToEnd932, JapaneseNamesMatchByteForByte)
+{
+    ASSERT_EQ(932u, GetACP());
+    const std::vector<std::wstring> books = {L"--book", L"\u5831\u544a.xlsx",
+                                             L"--book", L"\u5831\u544a\u66f8.xlsx",
+                                             L"--book", L"\u5831\u544a\u66f8.xlsx"};
+    const Lines closesTheSecond = Walk(2) + Lines{kAlertsOff, Close(2), kAlertsOn, End("1 3")};
+    RunCases({
+        {"name in upper-case ASCII letters", books, QuotedWendra() + " " + kReportUpper,
+         closesTheSecond},
+        {"double-byte first token with quotes", books, kDoubleByteToken + " " + kReportUpper,
+         closesTheSecond},
+        {"a name none of them has", books, QuotedWendra() + " " + kReportUpper.substr(0, 10),
+         Walk(3) + Lines{kCount, End("1 2 3")}},
+    });
+}
+
+} // namespace
