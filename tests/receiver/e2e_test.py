@@ -145,8 +145,10 @@ class NtFamily(Cycles):
 
     def test_start_up_failures_leave_the_folder_untouched(self):
         earlier = {"ReceiveData.csv": b"1\r\n", "StopCommand.csv": b""}
+        without_windowsver = os.path.join(BIN, "without_windowsver", "Vetrolink.dll")
         for name, kwargs in (("no device", dict(plugged=False)),
-                             ("no library", dict(with_library=False))):
+                             ("no library", dict(library=None)),
+                             ("library without WindowsVer", dict(library=without_windowsver))):
             with self.subTest(name):
                 result = self.run_cycle(plant=earlier, **kwargs)
                 self.assertEqual("3", result.exit)

@@ -126,16 +126,19 @@ def _wait_for(path, marker, stop, timeout):
     return False
 
 
-def prepare_receiver(prefix, bin_dir, case, with_library=True):
-    """A copy of Ostrel.exe (and Vetrolink.dll) under a name of the case's own,
-    so that its Windows version is its own. Returns the copy's Windows path."""
+def prepare_receiver(prefix, bin_dir, case, library="default"):
+    """A copy of Ostrel.exe under a name of the case's own, so that its Windows
+    version is its own, beside a copy of LIBRARY as Vetrolink.dll (default:
+    the build's; None: no library). Returns the copy's Windows path."""
     folder = drive_c(prefix, "ostrel-cycles", case, "bin")
     os.makedirs(folder, exist_ok=True)
     exe = os.path.join(folder, f"Ostrel_{case}.exe")
     shutil.copyfile(os.path.join(bin_dir, "Ostrel.exe"), exe)
     dll = os.path.join(folder, "Vetrolink.dll")
-    if with_library:
-        shutil.copyfile(os.path.join(bin_dir, "Vetrolink.dll"), dll)
+    if library == "default":
+        library = os.path.join(bin_dir, "Vetrolink.dll")
+    if library:
+        shutil.copyfile(library, dll)
     elif os.path.exists(dll):
         os.unlink(dll)
     return windows_path(prefix, exe)
@@ -147,13 +150,14 @@ def case_work_folder(prefix, case):
 
 def run_cycle(prefix, bin_dir, tools_bin_dir, case, block=None, *, device=None,
               windows_version="winxp", appdata_rule=False, burst=False, host_args=(),
-              plant=None, with_library=True, timeout=30.0):
+              plant=None, library="default", timeout=30.0):
     """Runs one cycle and returns a Cycle.
 
     DEVICE (a serialdevice.SerialDevice) sends BLOCK once the receiver waits
     for it (None: sends nothing). PLANT: {file name: bytes} put into the work
-    folder before the receiver starts. HOST_ARGS: more hoststandin options."""
-    receiver = prepare_receiver(prefix, bin_dir, case, with_library)
+    folder before the receiver starts. HOST_ARGS: more hoststandin options.
+    LIBRARY: the DLL put beside the receiver as Vetrolink.dll (None: none)."""
+    receiver = prepare_receiver(prefix, bin_dir, case, library)
     work = appdata_work_folder(prefix) if appdata_rule else case_work_folder(prefix, case)
     os.makedirs(work, exist_ok=True)
     for name in os.listdir(work):
