@@ -70,7 +70,7 @@ int ReceiveCycle(const ReceiverCalls &calls)
     calls.PurgeComm(link.port, kPurgeBoth);
     AppendStepLine(calls, files, 5);
 
-    unsigned char block[500];
+    unsigned char block[kBlockSize];
     if (!WaitForFirstByte(calls, link.port, files, &block[0])) return kExitStopped;
     AppendStepLine(calls, files, 6);
     int received = 0;
