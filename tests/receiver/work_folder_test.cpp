@@ -82,20 +82,6 @@ TEST(WorkFolder, TakesTheLongestApplicationDataPathTheShellGives)
     EXPECT_EQ(fake.appData + "\\Tervon\\KAV20\\work", folder);
 }
 
-TEST(WorkFolder, OnlyNt6TakesTheApplicationDataRule)
-{
-    for (int family : {0, 98, 2000}) {
-        FakeReceiver fake;
-        char folder[kPathSize];
-        GetWorkFolder(fake, folder, family);
-        EXPECT_FALSE(fake.Called("SHGetSpecialFolderLocation")) << family;
-    }
-    FakeReceiver fake;
-    char folder[kPathSize];
-    GetWorkFolder(fake, folder, 2007);
-    EXPECT_FALSE(fake.Called("GetCurrentDirectoryA"));
-}
-
 TEST(WorkFolder, UndeterminedFolderEndsTheCycleWithExit1BeforeAnyFile)
 {
     FakeReceiver fake;
