@@ -3,7 +3,7 @@
  *
  *   spreadsheet.exe [--book NAME | --null-book]... [--log FILE] [--ready FILE]
  *                   [--fail CALL[=HRESULT]] [--shrink-after CALL --shrink-to N]
- *                   [--lifetime SECONDS]
+ *                   [--end-after CALL] [--lifetime SECONDS]
  *
  * It registers itself as "Excel.Application" in the running object table
  * (with the type library that marshals the application interface) and
@@ -28,8 +28,9 @@
  * (default the first). --fail makes that call fail: with DISP_E_EXCEPTION and
  * filled exception information, or with the HRESULT given. --shrink-after
  * cuts the collection to its first N books once that call is answered. The
- * program ends by itself after --lifetime seconds (default 60), or when its
- * main thread receives WM_QUIT; --ready FILE is written once it is reachable.
+ * program ends once the --end-after call is answered, by itself after
+ * --lifetime seconds (default 60), or when its main thread receives WM_QUIT;
+ * --ready FILE is written once it is reachable.
  */
 #ifndef WIN32_LEAN_AND_MEAN
 #    define WIN32_LEAN_AND_MEAN
@@ -91,6 +92,7 @@ struct Options {
     HRESULT failWith = DISP_E_EXCEPTION;
     CallSpec shrinkAfter;
     size_t shrinkTo = 0;
+    CallSpec endAfter;
     DWORD lifetimeMs = 60000;
 };
 
@@ -139,6 +141,8 @@ bool ParseOptions(int argc, wchar_t **argv, Options &options)
             options.shrinkAfter = ParseCall(value);
         } else if (option == L"--shrink-to") {
             options.shrinkTo = std::wcstoul(value.c_str(), nullptr, 10);
+        } else if (option == L"--end-after") {
+            options.endAfter = ParseCall(value);
         } else if (option == L"--lifetime") {
             options.lifetimeMs =
                 static_cast<DWORD>(std::wcstoul(value.c_str(), nullptr, 10)) * 1000;
@@ -320,6 +324,8 @@ public:
         world_.Log(FAILED(hr) ? line + " -> failed" : line);
         if (options.shrinkAfter.Matches(qualified, count) && world_.open_.size() > options.shrinkTo)
             world_.open_.resize(options.shrinkTo);
+        // Calls arrive on the main thread, whose message loop this ends.
+        if (options.endAfter.Matches(qualified, count)) PostQuitMessage(0);
         return hr;
     }
 
