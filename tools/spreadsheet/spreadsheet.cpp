@@ -107,12 +107,12 @@ std::string Utf8(const std::wstring &text)
 
 CallSpec ParseCall(const std::wstring &text)
 {
-    CallSpec spec;
+    CallSpec parsed;
     std::string call = Utf8(text);
     size_t hash = call.find('#');
-    spec.nth = hash == std::string::npos ? 1 : std::atoi(call.c_str() + hash + 1);
-    spec.call = call.substr(0, hash);
-    return spec;
+    parsed.nth = hash == std::string::npos ? 1 : std::atoi(call.c_str() + hash + 1);
+    parsed.call = call.substr(0, hash);
+    return parsed;
 }
 
 bool ParseOptions(int argc, wchar_t **argv, Options &options)
