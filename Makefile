@@ -38,7 +38,7 @@ bench: deps build
 # The demo needs the win64 build only; it makes and removes its own prefix.
 demo: deps
 	$(call timed,demo,{ cmake --preset win64 >build-win64.log 2>&1 || { cat build-win64.log; exit 1; }; } \
-		&& rm -f build-win64.log && cmake --build --preset win64 --target Ostrel Vetrolink hoststandin \
+		&& rm -f build-win64.log && cmake --build --preset win64 --target Ostrel Vetrolink hoststandin Wendra spreadsheet \
 		&& python3 tools/host/demo.py build/win64)
 
 N ?= 2000

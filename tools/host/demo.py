@@ -1,14 +1,16 @@
 #!/usr/bin/env python3
 """make demo: one data block from the simulated device to the host application.
 
-  demo.py BUILD_DIR      (BUILD_DIR/bin holds Ostrel.exe, Vetrolink.dll and
-                          hoststandin.exe: a win64 build)
+  demo.py BUILD_DIR      (BUILD_DIR/bin holds Ostrel.exe, Vetrolink.dll,
+                          Wendra.exe, hoststandin.exe and spreadsheet.exe:
+                          a win64 build)
 
 A throw-away Wine prefix gets a simulated USB device (its registry entry and a
 pty-backed COM31). The host stand-in starts Ostrel.exe as the host application
 would; the device sends a 350-byte measurement at 19200 8N1 once the receiver
 waits for it; the host reads the published data and acknowledges. Then the
-demo shows what happened and removes the prefix.
+host closes a workbook in a stand-in spreadsheet application with Wendra.exe.
+The demo shows what happened and removes the prefix.
 """
 import math
 import os
@@ -98,8 +100,42 @@ def heading(text):
 
 
 def close_workbook_step(prefix, bin_dir):
-    """HOOK: the workbook closer (Wendra.exe) joins the demo here, after the
-    data block has reached the host application."""
+    """The host has its data and closes a workbook with Wendra.exe: the
+    stand-in spreadsheet application holds two books, and the closer is given
+    one name in other letter case."""
+    books = ["Book1.xlsx", "Measurement.xlsx"]
+    asked = "MEASUREMENT.xlsx"
+    folder = cycle.drive_c(prefix, "closer-demo")
+    os.makedirs(folder, exist_ok=True)
+    log, ready = os.path.join(folder, "calls.log"), os.path.join(folder, "ready")
+    standin = [cycle.WINE_RUN, prefix, os.path.join(bin_dir, "spreadsheet.exe"),
+               *[a for b in books for a in ("--book", b)],
+               "--log", cycle.windows_path(prefix, log), "--ready", cycle.windows_path(prefix, ready),
+               "--end-after", "Application.DisplayAlerts#2", "--lifetime", "30"]
+    heading("Closing a workbook: Wendra.exe and the stand-in spreadsheet application")
+    print(f"    open workbooks: {', '.join(books)}; the host runs  Wendra.exe {asked}")
+    spreadsheet = subprocess.Popen(standin, stdin=subprocess.DEVNULL,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        deadline = time.monotonic() + 20
+        while not os.path.exists(ready) and spreadsheet.poll() is None:
+            if time.monotonic() > deadline:
+                print("    the stand-in did not start; skipped")
+                return False
+            time.sleep(0.05)
+        began = time.monotonic()
+        code = cycle.wine(prefix, os.path.join(bin_dir, "Wendra.exe"), asked, check=False)
+        took = (time.monotonic() - began) * 1000
+        spreadsheet.wait(timeout=30)
+    finally:
+        if spreadsheet.poll() is None:
+            spreadsheet.kill()
+    print("    what the spreadsheet application was asked, in order:")
+    with open(log, encoding="utf-8", errors="replace") as calls:
+        for line in calls:
+            print(f"      {line.rstrip()}")
+    print(f"    Wendra.exe exit code {code} (always 0: the closer reports nothing), {took:.0f} ms")
+    return code == 0
 
 
 def main(argv):
@@ -150,8 +186,8 @@ def main(argv):
               f"(the block alone takes 182 ms on the wire)")
         print(f"    whole cycle, start to exit: {result.ms('cycle_ms'):.0f} ms")
 
-        close_workbook_step(prefix, bin_dir)
-        ok = result.exit == "0" and result.data is not None
+        closed = close_workbook_step(prefix, bin_dir)
+        ok = result.exit == "0" and result.data is not None and closed
     finally:
         subprocess.run([PREFIX_TOOL, "remove", prefix], stdout=subprocess.DEVNULL)
     print(f"\nDemo finished in {time.monotonic() - began:.0f} s; its Wine prefix is removed.")
