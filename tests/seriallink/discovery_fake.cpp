@@ -17,27 +17,8 @@ std::string Upper(std::string text)
 }
 
 constexpr char kDevicePrefix[] = "\\\\.\\";
-constexpr int kCloseAttempts = 3;
 
 } // namespace
-
-void FakeDiscovery::SetFamily(int family)
-{
-    switch (family) {
-    case 98:
-        platformId_ = VER_PLATFORM_WIN32_WINDOWS, majorVersion_ = 4;
-        break;
-    case 2000:
-        platformId_ = VER_PLATFORM_WIN32_NT, majorVersion_ = 5;
-        break;
-    case 2007:
-        platformId_ = VER_PLATFORM_WIN32_NT, majorVersion_ = 6;
-        break;
-    default:
-        platformId_ = VER_PLATFORM_WIN32_NT, majorVersion_ = 10;
-        break;
-    }
-}
 
 RegistryKey &FakeDiscovery::Key(const std::string &path) { return keys_[Upper(path)]; }
 
@@ -73,25 +54,17 @@ const RegistryKey *FakeDiscovery::Find(const std::string &path) const
 FakeDiscovery::OpenKey *FakeDiscovery::Handle(HKEY key) const
 {
     auto found = openKeys_.find(reinterpret_cast<uintptr_t>(key));
-    return found == openKeys_.end() ? nullptr : &found->second;
-}
-
-BOOL FakeDiscovery::GetVersionExA(OSVERSIONINFOA *info) const
-{
-    if (info->dwOSVersionInfoSize != sizeof *info) Breach("version record of the wrong size");
-    info->dwPlatformId = platformId_;
-    info->dwMajorVersion = majorVersion_;
-    info->dwMinorVersion = 0;
-    return TRUE;
+    if (found != openKeys_.end()) return &found->second;
+    Breach("a key that is not open was used");
+    return nullptr;
 }
 
 LONG FakeDiscovery::RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, REGSAM access,
                                   HKEY *key) const
 {
-    keysOpened.push_back(subKey);
+    // More than reading is refused to a user without administrator rights.
     if (root != HKEY_LOCAL_MACHINE || options != 0 || access != KEY_READ)
         Breach(std::string("key opened otherwise than for reading under HKLM: ") + subKey);
-    if (!openKeys_.empty()) Breach(std::string("key opened while another is open: ") + subKey);
     const RegistryKey *found = Find(subKey);
     if (!found) return ERROR_FILE_NOT_FOUND;
     if (found->openAnswer != ERROR_SUCCESS) return found->openAnswer;
@@ -104,11 +77,7 @@ LONG FakeDiscovery::RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, REGSA
 LONG FakeDiscovery::RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, DWORD *nameLength) const
 {
     const OpenKey *open = Handle(key);
-    if (!open) {
-        Breach("enumeration of a key that is not open");
-        return ERROR_INVALID_HANDLE;
-    }
-    if (*nameLength != 100) Breach("name capacity other than 100");
+    if (!open) return ERROR_INVALID_HANDLE;
     const RegistryKey *found = Find(open->path);
     if (!found || index >= found->subkeys.size()) return ERROR_NO_MORE_ITEMS;
     const EnumAnswer &entry = found->subkeys[index];
@@ -127,46 +96,34 @@ LONG FakeDiscovery::RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, DWORD *name
 LONG FakeDiscovery::RegQueryValueExA(HKEY key, LPCSTR valueName, LPBYTE data, DWORD *dataSize) const
 {
     const OpenKey *open = Handle(key);
-    if (!open) {
-        Breach("value read from a key that is not open");
-        return ERROR_INVALID_HANDLE;
-    }
+    if (!open) return ERROR_INVALID_HANDLE;
     const RegistryKey *found = Find(open->path);
-    const std::string wanted = Upper(valueName);
-    const RegistryValue *value = nullptr;
-    if (found)
-        for (const auto &entry : found->values)
-            if (Upper(entry.first) == wanted) value = &entry.second;
-    if (!value) return ERROR_FILE_NOT_FOUND;
+    if (!found || !found->values.count(valueName)) return ERROR_FILE_NOT_FOUND;
+    const RegistryValue &value = found->values.at(valueName);
 
     DWORD capacity = *dataSize;
-    DWORD stored = static_cast<DWORD>(value->bytes.size());
-    if (value->answer == kAsWindows && stored > capacity) {
+    DWORD stored = static_cast<DWORD>(value.bytes.size());
+    if (value.answer == kAsWindows && stored > capacity) {
         *dataSize = stored;
         return ERROR_MORE_DATA;
     }
     DWORD copied = std::min(stored, capacity);
-    std::memcpy(data, value->bytes.data(), copied);
-    std::memcpy(data + copied, value->trailer.data(),
-                std::min<size_t>(value->trailer.size(), capacity - copied));
-    *dataSize = value->answer == kAsWindows ? copied : stored;
-    return value->answer == kAsWindows ? ERROR_SUCCESS : value->answer;
+    std::memcpy(data, value.bytes.data(), copied);
+    std::memcpy(data + copied, value.trailer.data(),
+                std::min<size_t>(value.trailer.size(), capacity - copied));
+    *dataSize = value.answer == kAsWindows ? copied : stored;
+    return value.answer == kAsWindows ? ERROR_SUCCESS : value.answer;
 }
 
 LONG FakeDiscovery::RegCloseKey(HKEY key) const
 {
     OpenKey *open = Handle(key);
-    if (!open) {
-        Breach("close of a key that is not open");
-        return ERROR_INVALID_HANDLE;
-    }
-    if (!openPorts_.empty()) Breach("key closed while its port is open: " + open->path);
+    if (!open) return ERROR_INVALID_HANDLE;
     const RegistryKey *found = Find(open->path);
     int failures = found ? found->closeFailures : 0;
     if (failures < 0 || open->failedCloses < failures) {
-        // After the third failure the walk gives the handle up.
-        if (++open->failedCloses == kCloseAttempts)
-            openKeys_.erase(reinterpret_cast<uintptr_t>(key));
+        // After its third failed close the walk gives the handle up.
+        if (++open->failedCloses == 3) openKeys_.erase(reinterpret_cast<uintptr_t>(key));
         return ERROR_INVALID_HANDLE;
     }
     openKeys_.erase(reinterpret_cast<uintptr_t>(key));
@@ -176,11 +133,10 @@ LONG FakeDiscovery::RegCloseKey(HKEY key) const
 HANDLE FakeDiscovery::CreateFileA(LPCSTR path, DWORD access, DWORD shareMode,
                                   DWORD flagsAndAttributes) const
 {
-    portsOpened.push_back(path);
+    // Only an exclusive open tells a port held by another program.
     if (access != (GENERIC_READ | GENERIC_WRITE) || shareMode != 0 || flagsAndAttributes != 0)
         Breach(std::string("port opened otherwise than exclusively for reading and writing: ") +
                path);
-    if (!openPorts_.empty()) Breach(std::string("port opened while another is open: ") + path);
     const size_t prefixLength = sizeof kDevicePrefix - 1;
     if (std::strncmp(path, kDevicePrefix, prefixLength) != 0) return INVALID_HANDLE_VALUE;
     auto port = ports_.find(Upper(path + prefixLength));
@@ -193,10 +149,7 @@ HANDLE FakeDiscovery::CreateFileA(LPCSTR path, DWORD access, DWORD shareMode,
 BOOL FakeDiscovery::GetCommConfig(HANDLE handle, COMMCONFIG *config, DWORD *size) const
 {
     auto open = openPorts_.find(reinterpret_cast<uintptr_t>(handle));
-    if (open == openPorts_.end()) {
-        Breach("configuration asked of a port that is not open");
-        return FALSE;
-    }
+    if (open == openPorts_.end()) return Stray("GetCommConfig on a port that is not open");
     if (*size < sizeof(COMMCONFIG)) Breach("configuration buffer smaller than one record");
     const FakePort &port = ports_.at(open->second);
     if (port.configFails) return FALSE;
@@ -212,10 +165,8 @@ BOOL FakeDiscovery::GetCommConfig(HANDLE handle, COMMCONFIG *config, DWORD *size
 
 BOOL FakeDiscovery::CloseHandle(HANDLE handle) const
 {
-    if (openPorts_.erase(reinterpret_cast<uintptr_t>(handle)) == 0) {
-        Breach("close of a port that is not open");
-        return FALSE;
-    }
+    if (openPorts_.erase(reinterpret_cast<uintptr_t>(handle)) == 0)
+        return Stray("CloseHandle on a port that is not open");
     return TRUE;
 }
 

@@ -134,13 +134,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const unsigned char fill = in.ConsumeIntegral<unsigned char>();
 
     FakeDiscovery fake;
-    fake.SetFamily(family);
     BuildRegistry(in, fake, family != 98, vendor, product);
 
     std::unique_ptr<char[]> list(new char[kReceiverBuffer]);
     std::memset(list.get(), fill, kReceiverBuffer);
     int count = kUnwritten;
-    const int result = vetrolink::ComPort(fake, vendor, product, &count, list.get());
+    const int result =
+        vetrolink::ComPortForFamily(fake, family, vendor, product, &count, list.get());
 
     size_t written = 0;
     switch (result) {

@@ -27,6 +27,33 @@ unsigned long Number(int argc, char **argv, int &i, unsigned long otherwise)
     return otherwise;
 }
 
+struct Received {
+    int result = 1; // of the last ReadData
+    unsigned long count = 0;
+    std::string hex;
+    DWORD first = 0, last = 0; // ticks at the first and the last byte
+};
+
+// ReadData until `count` bytes came, a failure, or `limit` ms passed.
+Received ReadBytes(HANDLE port, unsigned long count, DWORD limit)
+{
+    Received got;
+    for (DWORD start = GetTickCount(); got.count < count;) {
+        unsigned char byte;
+        got.result = ReadData(port, &byte);
+        if (got.result == 0) {
+            char text[3];
+            std::snprintf(text, sizeof text, "%02x", byte);
+            got.hex += text;
+            got.last = GetTickCount();
+            if (got.count++ == 0) got.first = got.last;
+        } else if (got.result != 1 || GetTickCount() - start > limit) {
+            break;
+        }
+    }
+    return got;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -44,26 +71,14 @@ int main(int argc, char **argv)
             int parity = static_cast<int>(Number(argc, argv, i, 0));
             int stopBits = static_cast<int>(Number(argc, argv, i, 0));
             std::printf("open %d\n", SetPort(baud, dataBits, parity, stopBits, &port, argv[1]));
-        } else if (step == "read") {
+        } else if (step == "read" || step == "block") {
             unsigned long count = Number(argc, argv, i, 1);
-            DWORD limit = Number(argc, argv, i, 0);
-            std::string hex;
-            unsigned long got = 0;
-            int result = 1;
-            DWORD start = GetTickCount();
-            while (got < count) {
-                unsigned char byte;
-                result = ReadData(port, &byte);
-                if (result == 0) {
-                    char text[3];
-                    std::snprintf(text, sizeof text, "%02x", byte);
-                    hex += text;
-                    ++got;
-                } else if (result != 1 || GetTickCount() - start > limit) {
-                    break;
-                }
-            }
-            std::printf("read %d %lu %s\n", result, got, hex.c_str());
+            Received got = ReadBytes(port, count, Number(argc, argv, i, 0));
+            if (step == "read")
+                std::printf("read %d %lu %s\n", got.result, got.count, got.hex.c_str());
+            else
+                std::printf("block %d %lu %lu\n", got.result, got.count,
+                            static_cast<unsigned long>(got.last - got.first));
         } else if (step == "write") {
             unsigned long count = Number(argc, argv, i, 1);
             unsigned char data[256];
@@ -81,24 +96,6 @@ int main(int argc, char **argv)
                  ++calls)
                 result = ReadData(port, &byte);
             std::printf("poll %d %lu\n", result, calls);
-        } else if (step == "block") {
-            unsigned long count = Number(argc, argv, i, 1);
-            DWORD limit = Number(argc, argv, i, 0);
-            unsigned long got = 0;
-            int result = 1;
-            DWORD start = GetTickCount(), first = 0, last = 0;
-            while (got < count) {
-                unsigned char byte;
-                result = ReadData(port, &byte);
-                if (result == 0) {
-                    last = GetTickCount();
-                    if (got++ == 0) first = last;
-                } else if (result != 1 || GetTickCount() - start > limit) {
-                    break;
-                }
-            }
-            std::printf("block %d %lu %lu\n", result, got,
-                        static_cast<unsigned long>(last - first));
         } else if (step == "sleep") {
             Sleep(Number(argc, argv, i, 0));
         } else if (step == "close") {

@@ -1,9 +1,9 @@
 // The port operations for real, on pty-backed COM ports under Wine: COM20
 // is a silent device held open by the test harness, COM29 has no device.
+// What crosses the line is seen from the device's side in port_device_test.py.
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <vector>
 
 #include "Vetrolink.h"
 
@@ -11,7 +11,6 @@ namespace
 {
 
 const char kPort[] = "COM20";
-const char kNoDevice[] = "COM29";
 
 HANDLE const kUntouched = reinterpret_cast<HANDLE>(0x7E57);
 
@@ -39,60 +38,29 @@ TEST_F(OpenPort, SetsTheLineTheDeviceSpeaks)
     EXPECT_EQ(8, dcb.ByteSize);
     EXPECT_EQ(NOPARITY, dcb.Parity);
     EXPECT_EQ(ONESTOPBIT, dcb.StopBits);
-
-    COMMTIMEOUTS timeouts;
-    ASSERT_TRUE(GetCommTimeouts(port, &timeouts));
-    EXPECT_EQ(MAXDWORD, timeouts.ReadIntervalTimeout);
-    EXPECT_EQ(0u, timeouts.ReadTotalTimeoutConstant);
 }
 
 TEST_F(OpenPort, NamesWithoutADeviceOrTooLongAreNotOpened)
 {
-    for (const char *name : {kNoDevice, "COM200000000", ""}) {
+    for (const char *name : {"COM29", "COM200000000", ""}) {
         EXPECT_EQ(1, SetPort(19200, 8, 0, 0, &port, name)) << name;
         EXPECT_EQ(1, SetPortOver(19200, 8, 0, 0, &port, name)) << name;
         EXPECT_EQ(kUntouched, port) << name;
     }
 }
 
-TEST_F(OpenPort, ReadsNothingAtOnceAndLeavesTheBufferAlone)
+TEST_F(OpenPort, ReadsNothingAtOnceClearsByModeAndClosesOnce)
 {
     ASSERT_EQ(0, SetPort(19200, 8, 0, 0, &port, kPort));
     for (unsigned char fill : {0x00, 0xff}) {
         unsigned char byte = fill;
-        DWORD start = GetTickCount();
-        EXPECT_EQ(1, ReadData(port, &byte));
+        EXPECT_EQ(1, ReadData(port, &byte)); // returns at once: the test would hang otherwise
         EXPECT_EQ(fill, byte);
-        // Generous: "at once" is well under a millisecond, but the machine is shared.
-        EXPECT_LT(GetTickCount() - start, 2000u);
     }
-}
-
-TEST_F(OpenPort, WritesUpToSixtyFourBytes)
-{
-    ASSERT_EQ(0, SetPort(19200, 8, 0, 0, &port, kPort));
-    std::vector<unsigned char> data(65, 0xA5);
-    DWORD written = 12345;
-    EXPECT_EQ(1, WriteData(port, data.data(), 65, &written));
-    EXPECT_EQ(12345u, written);
-    EXPECT_EQ(0, WriteData(port, data.data(), 64, &written));
-    EXPECT_EQ(64u, written);
-    EXPECT_EQ(0, WriteData(port, data.data(), 0, &written));
-    EXPECT_EQ(0u, written);
-}
-
-TEST_F(OpenPort, ClearsByMode)
-{
-    ASSERT_EQ(0, SetPort(19200, 8, 0, 0, &port, kPort));
     for (int mode : {0, 1, 2})
         EXPECT_EQ(0, ClearBuffer(port, mode)) << "mode " << mode;
     for (int mode : {3, -1})
         EXPECT_EQ(2, ClearBuffer(port, mode)) << "mode " << mode;
-}
-
-TEST_F(OpenPort, ClosesOnceOnly)
-{
-    ASSERT_EQ(0, SetPort(19200, 8, 0, 0, &port, kPort));
     EXPECT_EQ(0, CloseCom(port));
     EXPECT_EQ(1, CloseCom(port));
     port = kUntouched;
@@ -104,13 +72,6 @@ TEST_F(OpenPort, ClosesOnceOnly)
 TEST_F(OpenPort, OverlappedHandleNeedsTheCallersOwnIo)
 {
     ASSERT_EQ(0, SetPortOver(19200, 8, 0, 0, &port, kPort));
-    DCB dcb;
-    std::memset(&dcb, 0, sizeof dcb);
-    dcb.DCBlength = sizeof dcb;
-    ASSERT_TRUE(GetCommState(port, &dcb));
-    EXPECT_EQ(19200u, dcb.BaudRate);
-    EXPECT_EQ(8, dcb.ByteSize);
-
     unsigned char byte = 0x3C;
     EXPECT_EQ(2, ReadData(port, &byte));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
@@ -119,8 +80,6 @@ TEST_F(OpenPort, OverlappedHandleNeedsTheCallersOwnIo)
     DWORD written = 0;
     EXPECT_EQ(2, WriteData(port, data, sizeof data, &written));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
-    EXPECT_EQ(1, WriteData(port, data, 65, &written));
-    EXPECT_EQ(0, ClearBuffer(port, 0));
 
     OVERLAPPED overlapped;
     std::memset(&overlapped, 0, sizeof overlapped);

@@ -93,11 +93,6 @@ class DeviceTest(unittest.TestCase):
         self.assertFalse(self.device.plugged)
         self.assertEqual(self.device.written, b"ok")
 
-    def test_a_failed_step_is_reported(self):
-        self.device.start_script([("written", 1, 0.1)])
-        with self.assertRaisesRegex(DeviceError, "0 of 1 bytes"):
-            self.device.finish_script(timeout=5)
-
     def test_unplugging_removes_the_port(self):
         self.device.unplug()
         self.assertFalse(os.path.lexists(self.link))
@@ -179,22 +174,14 @@ class CommandLineTest(unittest.TestCase):
         self.assertEqual(done.returncode, 125)
         self.assertIn(b"0 of 1 bytes", done.stderr)
 
-    def test_hold_keeps_ports_while_the_command_runs(self):
-        done = self.run_tool("hold", "--prefix", self.prefix, "--port", "8", "--port", "9", "--",
-                             *self.windows_program(
-                                 "sys.exit(0 if os.path.exists(link) and "
-                                 "os.path.exists(link[:-1] + '9') else 3)"))
-        self.assertEqual(done.returncode, 0, done.stderr)
-        self.assertEqual(os.listdir(os.path.join(self.prefix, "dosdevices")), [])
-
-    def test_hold_makes_ports_that_fail_to_open_or_to_answer(self):
-        # com8 points at nothing; com9 opens but is no terminal.
-        done = self.run_tool("hold", "--prefix", self.prefix, "--port", "8:dangling", "--port",
-                             "9:notty", "--", *self.windows_program(
-                                 "other = link[:-1] + '9'\n"
-                                 "fd = os.open(other, os.O_RDWR | os.O_NOCTTY)\n"
-                                 "sys.exit(0 if os.path.lexists(link) and not os.path.exists(link)"
-                                 " and not os.isatty(fd) else 3)"))
+    def test_hold_keeps_working_and_failing_ports_while_the_command_runs(self):
+        # com8 a terminal, com9 points at nothing, com10 opens but is no terminal.
+        done = self.run_tool("hold", "--prefix", self.prefix, "--port", "8", "--port",
+                             "9:dangling", "--port", "10:notty", "--", *self.windows_program(
+                                 "fd = os.open(link[:-1] + '10', os.O_RDWR | os.O_NOCTTY)\n"
+                                 "sys.exit(0 if os.path.exists(link) and not os.isatty(fd) and "
+                                 "os.path.lexists(link[:-1] + '9') and "
+                                 "not os.path.exists(link[:-1] + '9') else 3)"))
         self.assertEqual(done.returncode, 0, done.stderr)
         self.assertEqual(os.listdir(os.path.join(self.prefix, "dosdevices")), [])
 
