@@ -1,5 +1,6 @@
-// The close sequence against the in-process object model: the calls it
-// makes, every failure branch, and the references it holds.
+// The close sequence and the program's start against the in-process object
+// model: every failure branch, the references held, and the hidden window.
+// What the calls carry is pinned end to end against the stand-in.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,14 +11,13 @@
 namespace
 {
 
-using closertest::FakeBook;
 using closertest::FakeCloserCalls;
 using closertest::Fault;
 using closertest::ModelState;
 using Events = std::vector<std::string>;
 
-const std::string kAlertsOff = "Invoke Application.DisplayAlerts put (BOOL 0 named)";
-const std::string kAlertsOn = "Invoke Application.DisplayAlerts put (BOOL -1 named)";
+const std::string kAlertsOff = "Invoke Application.DisplayAlerts off";
+const std::string kAlertsOn = "Invoke Application.DisplayAlerts on";
 
 // Runs the close and checks what must hold after every run: no reference
 // held, every name freed.
@@ -30,201 +30,52 @@ bool Close(ModelState &state, const char *name)
     return closed;
 }
 
-Events Invokes(const Events &events)
-{
-    Events invokes;
-    std::copy_if(events.begin(), events.end(), std::back_inserter(invokes),
-                 [](const std::string &e) { return e.rfind("Invoke ", 0) == 0; });
-    return invokes;
-}
+bool IsInvoke(const std::string &event) { return event.rfind("Invoke ", 0) == 0; }
 
 bool IsFallible(const std::string &event)
 {
     return event.rfind("release", 0) != 0 && event.rfind("free", 0) != 0;
 }
 
-// The number, among the calls that can fail, of the first call `event`.
-int CallNumber(const Events &events, const std::string &event)
+Events Invokes(Events::const_iterator from, Events::const_iterator to)
 {
-    auto found = std::find(events.begin(), events.end(), event);
-    EXPECT_NE(events.end(), found) << event;
-    return 1 + static_cast<int>(std::count_if(events.begin(), found, IsFallible));
+    Events invokes;
+    std::copy_if(from, to, std::back_inserter(invokes), IsInvoke);
+    return invokes;
 }
 
-TEST(CloseSequence, ClosesTheBookWhoseNameDiffersOnlyInCase)
+// What is released at the end comes in reverse order of taking: name, book,
+// collection, application.
+void ExpectReleasedInReverse(Events::const_iterator from, Events::const_iterator to)
 {
-    ModelState state;
-    state.books = {FakeBook{L"Book1.xlsx"}, FakeBook{L"Report.XLSX"}};
-    EXPECT_TRUE(Close(state, "report.xlsx"));
-    const Events expected = {
-        "CLSIDFromProgID",
-        "GetActiveObject",
-        "QueryInterface Application",
-        "release Application",
-        "Invoke Application.Workbooks get ()",
-        "Invoke Workbooks.Count get ()",
-        "Invoke Workbooks.Item get (I4 1)",
-        "VariantClear",
-        "Invoke Book1.Name get ()",
-        "WideCharToMultiByte size",
-        "WideCharToMultiByte",
-        "Invoke Workbooks.Count get ()",
-        "Invoke Workbooks.Item get (I4 2)",
-        "release Book1",
-        "VariantClear",
-        "Invoke Book2.Name get ()",
-        "free name",
-        "WideCharToMultiByte size",
-        "WideCharToMultiByte",
-        kAlertsOff,
-        "Invoke Book2.Close method () alerts=off",
-        kAlertsOn,
-        "free name",
-        "release Book2",
-        "release Workbooks",
-        "release Application",
-    };
-    EXPECT_EQ(expected, state.events);
-    EXPECT_EQ(std::vector<int>{1}, state.open);
-    EXPECT_TRUE(state.alerts);
-}
-
-TEST(CloseSequence, ClosesOnlyTheLowerOfTwoBooksDifferingInCase)
-{
-    ModelState state;
-    state.books = {FakeBook{L"BOOK.xlsx"}, FakeBook{L"book.xlsx"}};
-    EXPECT_TRUE(Close(state, "Book.xlsx"));
-    EXPECT_EQ(std::vector<int>{2}, state.open);
-}
-
-TEST(CloseSequence, WithoutBooksCallsOnlyWorkbooksAndOneCount)
-{
-    ModelState state;
-    EXPECT_TRUE(Close(state, "Book.xlsx"));
-    EXPECT_EQ((Events{"Invoke Application.Workbooks get ()", "Invoke Workbooks.Count get ()"}),
-              Invokes(state.events));
-}
-
-TEST(CloseSequence, NoMatchLeavesTheAlertsAlone)
-{
-    ModelState state;
-    state.books = {FakeBook{L"Book.xlsx"}};
-    for (const char *name : {"\"Book.xlsx\"", "Book.xlsx ", "Book"}) {
-        EXPECT_TRUE(Close(state, name)) << name;
-        for (const std::string &e : state.events)
-            EXPECT_EQ(std::string::npos, e.find("DisplayAlerts")) << name;
-    }
-    EXPECT_EQ(std::vector<int>{1}, state.open);
-}
-
-TEST(CloseSequence, NotRunningTouchesNothing)
-{
-    ModelState state;
-    state.books = {FakeBook{L"Book.xlsx"}};
-    state.running = false;
-    EXPECT_FALSE(Close(state, "Book.xlsx"));
-    EXPECT_EQ((Events{"CLSIDFromProgID", "GetActiveObject"}), state.events);
-}
-
-TEST(CloseSequence, ReadsTheCountAgainInEveryPass)
-{
-    ModelState state;
-    state.books = {FakeBook{L"a"}, FakeBook{L"b"}, FakeBook{L"c"}, FakeBook{L"d"}};
-    state.shrinkAfterName = 1;
-    state.shrinkTo = 2;
-    EXPECT_TRUE(Close(state, "zzz"));
-    EXPECT_EQ((Events{"Invoke Application.Workbooks get ()", "Invoke Workbooks.Count get ()",
-                      "Invoke Workbooks.Item get (I4 1)", "Invoke Book1.Name get ()",
-                      "Invoke Workbooks.Count get ()", "Invoke Workbooks.Item get (I4 2)",
-                      "Invoke Book2.Name get ()", "Invoke Workbooks.Count get ()"}),
-              Invokes(state.events));
-}
-
-TEST(CloseSequence, NullNameMatchesNothing)
-{
-    ModelState state;
-    state.books = {FakeBook{L"", true}, FakeBook{L"x"}};
-    EXPECT_TRUE(Close(state, ""));
-    EXPECT_TRUE(Close(state, "x"));
-    EXPECT_EQ(std::vector<int>{1}, state.open);
-}
-
-TEST(CloseSequence, CountOfAnotherTypeIsConverted)
-{
-    ModelState state;
-    state.books = {FakeBook{L"a"}, FakeBook{L"b"}};
-    state.countAnswer.vt = VT_I2;
-    state.countAnswer.iVal = 2;
-    EXPECT_TRUE(Close(state, "B"));
-    EXPECT_EQ(std::vector<int>{1}, state.open);
-
-    ModelState words;
-    words.books = {FakeBook{L"a"}};
-    words.countAnswer.vt = VT_BSTR;
-    words.countAnswer.bstrVal = SysAllocString(L"one");
-    EXPECT_FALSE(Close(words, "a"));
-    EXPECT_EQ(2u, Invokes(words.events).size());
-    VariantClear(&words.countAnswer);
-}
-
-TEST(CloseSequence, NullCollectionIsAFailure)
-{
-    ModelState state;
-    state.books = {FakeBook{L"a"}};
-    state.nullWorkbooks = true;
-    EXPECT_FALSE(Close(state, "a"));
-    EXPECT_EQ(Events{"Invoke Application.Workbooks get ()"}, Invokes(state.events));
-}
-
-// Names outside ASCII are compared in the ANSI code page (1252 here): what
-// it lacks becomes its default character, and only A to Z are folded.
-TEST(CloseSequence, ComparesNamesInTheAnsiCodePage)
-{
-    const struct {
-        const wchar_t *book;
-        const char *argument;
-        bool closes;
-    } cases[] = {
-        {L"\u00c4rger.xlsx", "\xC4rger.xlsx", true},
-        {L"\u00c4rger.xlsx", "\xE4rger.xlsx", false},
-        {L"\u5831\u544a.xlsx", "??.XLSX", true},
-        {L"\u5831\u544a.xlsx", "\x95\xf1\x8d\x90.xlsx", false},
-    };
-    for (const auto &c : cases) {
-        ModelState state;
-        state.books = {FakeBook{c.book}};
-        EXPECT_TRUE(Close(state, c.argument));
-        EXPECT_EQ(c.closes, state.open.empty()) << c.argument;
+    const Events order = {"free name", "release Book", "release Workbooks", "release Application"};
+    size_t next = 0;
+    for (; from != to; ++from) {
+        if (IsInvoke(*from)) continue;
+        while (next < order.size() && from->rfind(order[next], 0) != 0)
+            ++next;
+        EXPECT_LT(next, order.size()) << *from << " out of order";
+        ++next;
     }
 }
 
-TEST(CloseSequence, FailedCloseSwitchesTheAlertsBackOn)
-{
-    const std::string close = "Invoke Book1.Close method () alerts=off";
-    ModelState clean;
-    clean.books = {FakeBook{L"Book.xlsx"}};
-    ASSERT_TRUE(Close(clean, "book.xlsx"));
-
-    ModelState state;
-    state.books = clean.books;
-    state.failAt = CallNumber(clean.events, close);
-    EXPECT_FALSE(Close(state, "book.xlsx"));
-    ASSERT_GE(state.events.size(), 6u);
-    EXPECT_EQ((Events{close, kAlertsOn, "free name", "release Book1", "release Workbooks",
-                      "release Application"}),
-              Events(state.events.end() - 6, state.events.end()));
-    EXPECT_TRUE(state.alerts);
-    EXPECT_EQ(std::vector<int>{1}, state.open);
-}
-
-// Every call that can fail is made to fail once, in each way: the close
-// ends at once with false, releases everything in reverse order, and never
-// leaves the alerts off (unless switching them on is the call that failed).
-TEST(CloseSequence, EveryFailureEndsCleanly)
+// The clean run closes the second book between alerts off and on; then every
+// call that can fail is made to fail once, in each way: the close ends at
+// once with false and never leaves the alerts off (unless switching them on
+// is the call that failed).
+TEST(CloseSequence, EveryCallFailingInTurnEndsCleanly)
 {
     ModelState clean;
-    clean.books = {FakeBook{L"Other.xlsx"}, FakeBook{L"Book.xlsx"}};
+    clean.books = {L"Other.xlsx", L"Book.xlsx"};
     ASSERT_TRUE(Close(clean, "BOOK.xlsx"));
+    EXPECT_EQ(std::vector<int>{1}, clean.open);
+    EXPECT_TRUE(clean.alerts);
+    const Events invokes = Invokes(clean.events.begin(), clean.events.end());
+    ASSERT_GE(invokes.size(), 3u);
+    EXPECT_EQ((Events{kAlertsOff, "Invoke Book2.Close", kAlertsOn}),
+              Events(invokes.end() - 3, invokes.end()));
+    ExpectReleasedInReverse(std::find(clean.events.begin(), clean.events.end(), kAlertsOn),
+                            clean.events.end());
     ASSERT_GT(clean.fallibleCalls, 15);
 
     for (Fault fault : {Fault::Hresult, Fault::Exception}) {
@@ -237,32 +88,59 @@ TEST(CloseSequence, EveryFailureEndsCleanly)
             state.fault = fault;
             EXPECT_FALSE(Close(state, "BOOK.xlsx"));
 
-            auto failed = state.events.begin();
+            auto failed = state.events.cbegin();
             for (int seen = 0; !(IsFallible(*failed) && ++seen == n);)
                 ++failed;
             const bool alertsWereOff =
-                std::find(state.events.begin(), failed, kAlertsOff) != failed;
+                std::find(state.events.cbegin(), failed, kAlertsOff) != failed;
             const bool failedAlertsOn = *failed == kAlertsOn;
-            Events after(failed + 1, state.events.end());
             Events expectedInvokes;
             if (alertsWereOff && !failedAlertsOn) expectedInvokes.push_back(kAlertsOn);
-            EXPECT_EQ(expectedInvokes, Invokes(after));
+            EXPECT_EQ(expectedInvokes, Invokes(failed + 1, state.events.cend()));
             EXPECT_EQ(!failedAlertsOn, state.alerts);
-
-            // What is released after the failure comes in reverse order of
-            // taking: name, book, collection, application.
-            const Events order = {"free name", "release Book", "release Workbooks",
-                                  "release Application"};
-            size_t next = 0;
-            for (const std::string &e : after) {
-                if (e.rfind("Invoke", 0) == 0) continue;
-                while (next < order.size() && e.rfind(order[next], 0) != 0)
-                    ++next;
-                EXPECT_LT(next, order.size()) << e << " out of order";
-                ++next;
-            }
+            ExpectReleasedInReverse(failed + 1, state.events.cend());
         }
     }
+}
+
+TEST(CloseSequence, NullCollectionIsAFailure)
+{
+    ModelState state;
+    state.books = {L"a"};
+    state.nullWorkbooks = true;
+    EXPECT_FALSE(Close(state, "a"));
+    EXPECT_EQ(Events{"Invoke Application.Workbooks"},
+              Invokes(state.events.begin(), state.events.end()));
+}
+
+int Start(ModelState &state, const char *commandLine)
+{
+    FakeCloserCalls calls(state);
+    int exitCode = wendra::StartCloser(calls, GetModuleHandleA(nullptr), commandLine);
+    EXPECT_EQ(0, calls.OutstandingReferences());
+    return exitCode;
+}
+
+TEST(Program, RunsTheCloseWhileItsHiddenWindowIsCreated)
+{
+    ModelState state;
+    state.books = {L"Book.xlsx"};
+    EXPECT_EQ(0, Start(state, "\"C:\\bin\\Wendra.exe\" BOOK.xlsx"));
+    ASSERT_GE(state.events.size(), 5u);
+    EXPECT_EQ((Events{"CreateWindowExA", "CoInitialize"}),
+              Events(state.events.begin(), state.events.begin() + 2));
+    EXPECT_EQ((Events{"PostQuitMessage 0", "ShowWindow hide", "GetMessageA"}),
+              Events(state.events.end() - 3, state.events.end()));
+    EXPECT_TRUE(state.open.empty());
+}
+
+TEST(Program, WithoutItsWindowTouchesNothing)
+{
+    ModelState state;
+    state.books = {L"Book.xlsx"};
+    state.createFails = true;
+    EXPECT_EQ(0, Start(state, "W Book.xlsx"));
+    EXPECT_EQ(Events{"CreateWindowExA"}, state.events);
 }
 
 } // namespace

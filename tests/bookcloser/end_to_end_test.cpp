@@ -1,10 +1,9 @@
 // Wendra.exe started with exact command-line texts against the spreadsheet
-// stand-in (tools/spreadsheet), which logs every call it receives. The win32
-// build runs its 32-bit Wendra.exe against the 64-bit stand-in.
+// stand-in (tools/spreadsheet), which logs every call it receives; also the
+// stand-in's own limits. The win32 build runs its 32-bit Wendra.exe against
+// the 64-bit stand-in.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -14,11 +13,10 @@ namespace
 {
 
 using Lines = std::vector<std::string>;
-using winetest::BinDir;
-using winetest::Launched;
 using winetest::LaunchExact;
+using winetest::SpreadsheetStandIn;
 
-std::string WendraPath() { return BinDir() + "\\Wendra.exe"; }
+std::string WendraPath() { return winetest::ProgramDir() + "\\Wendra.exe"; }
 std::string QuotedWendra() { return "\"" + WendraPath() + "\""; }
 
 // The stand-in's log lines.
@@ -71,30 +69,10 @@ void RunCases(const std::vector<Case> &cases)
 {
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
-        winetest::SpreadsheetStandIn standIn(c.standIn);
-        Launched closer = LaunchExact(WendraPath(), c.commandLine);
-        EXPECT_EQ(0u, closer.exitCode);
+        SpreadsheetStandIn standIn(c.standIn);
+        EXPECT_EQ(0u, LaunchExact(WendraPath(), c.commandLine));
         EXPECT_EQ(c.calls, standIn.Stop());
     }
-}
-
-// The program receives exactly the bytes given, in the same code page.
-void ExpectExactBytes(UINT codePage, const std::string &line)
-{
-    ASSERT_EQ(codePage, GetACP()) << "LC_ALL of this test entry";
-    std::string hex;
-    for (unsigned char byte : line) {
-        char two[3];
-        std::snprintf(two, sizeof two, "%02x", byte);
-        hex += two;
-    }
-    Launched run = LaunchExact(BinDir() + "\\command_line_probe.exe", line);
-    EXPECT_EQ("acp=" + std::to_string(codePage) + " line=" + hex + "\r\n", run.output);
-}
-
-TEST(EndToEnd, LauncherDeliversTheExactBytes)
-{
-    ExpectExactBytes(1252, "probe \xC4rger.xlsx \"x\"  ");
 }
 
 TEST(EndToEnd, ClosesTheNamedBookWithAlertsOffAroundClose)
@@ -154,8 +132,7 @@ TEST(EndToEnd, FailuresNeverLeaveTheAlertsOff)
 
 TEST(EndToEnd, NoSpreadsheetRunningEndsAtOnce)
 {
-    Launched closer = LaunchExact(WendraPath(), QuotedWendra() + " Book.xlsx");
-    EXPECT_EQ(0u, closer.exitCode);
+    EXPECT_EQ(0u, LaunchExact(WendraPath(), QuotedWendra() + " Book.xlsx"));
 }
 
 // Names outside ASCII in code page 1252: what it lacks (CJK characters have
@@ -181,14 +158,9 @@ TEST(EndToEnd, ComparesNamesInTheAnsiCodePage)
 const std::string kReportUpper = "\x95\xf1\x8d\x90\x8f\x91.XLSX";     // 報告書.XLSX
 const std::string kDoubleByteToken = "\x83\x5c\"\x95\x5c \x8e\xa6\""; // ソ"表 示"
 
-TEST(EndToEnd932, LauncherDeliversTheExactBytes)
-{
-    ExpectExactBytes(932, kDoubleByteToken + " " + kReportUpper);
-}
-
 TEST(EndToEnd932, JapaneseNamesMatchByteForByte)
 {
-    ASSERT_EQ(932u, GetACP());
+    ASSERT_EQ(932u, GetACP()) << "LC_ALL of this test entry";
     const std::vector<std::wstring> books = {L"--book", L"\u5831\u544a.xlsx",
                                              L"--book", L"\u5831\u544a\u66f8.xlsx",
                                              L"--book", L"\u5831\u544a\u66f8.xlsx"};
@@ -201,6 +173,28 @@ TEST(EndToEnd932, JapaneseNamesMatchByteForByte)
         {"a name none of them has", books, QuotedWendra() + " " + kReportUpper.substr(0, 10),
          Walk(3) + Lines{kCount, End("1 2 3")}},
     });
+}
+
+// The stand-in's own limits: the demo ends it after a named call, and it
+// ends by itself after its lifetime.
+TEST(StandIn, EndsAfterTheNamedCall)
+{
+    SpreadsheetStandIn standIn(
+        {L"--book", L"Book.xlsx", L"--end-after", L"Application.DisplayAlerts#2"});
+    EXPECT_EQ(0u, LaunchExact(WendraPath(), QuotedWendra() + " Other.xlsx"));
+    EXPECT_FALSE(standIn.WaitForEnd(200));
+    EXPECT_EQ(0u, LaunchExact(WendraPath(), QuotedWendra() + " Book.xlsx"));
+    EXPECT_TRUE(standIn.WaitForEnd(20000));
+    const Lines noMatch = Walk(1) + Lines{kCount};
+    EXPECT_EQ((noMatch + Walk(1) + Lines{kAlertsOff, Close(1), kAlertsOn, End("")}),
+              standIn.Stop());
+}
+
+TEST(StandIn, EndsByItself)
+{
+    SpreadsheetStandIn standIn({L"--book", L"a.xlsx", L"--lifetime", L"1"});
+    EXPECT_TRUE(standIn.WaitForEnd(20000));
+    EXPECT_EQ(Lines{End("1")}, standIn.Stop());
 }
 
 } // namespace

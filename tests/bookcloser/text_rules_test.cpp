@@ -1,4 +1,5 @@
-// The argument rule and the comparison rule, byte for byte.
+// The argument rule and the comparison rule, byte for byte, under the
+// sanitizers; the end-to-end tests run the cases a user meets.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -12,8 +13,6 @@ using wendra::ArgumentOf;
 using wendra::NamesEqual;
 
 bool NoDoubleByte(unsigned char) { return false; }
-// Lead bytes of code page 932.
-bool Cp932Lead(unsigned char byte) { return (byte >= 0x81 && byte <= 0x9F) || byte >= 0xE0; }
 // A code page in which 0x81 leads and any byte may follow.
 bool Lead81(unsigned char byte) { return byte == 0x81; }
 
@@ -28,17 +27,11 @@ const ArgumentCase kArgumentCases[] = {
     {"quoted program path with a blank", "\"C:\\a b\\Wendra.exe\" Book.xlsx", NoDoubleByte,
      "Book.xlsx"},
     {"inner and trailing blanks kept", "Wendra.exe   Book 1.xlsx ", NoDoubleByte, "Book 1.xlsx "},
-    {"quotes kept", "Wendra.exe \"Book.xlsx\"", NoDoubleByte, "\"Book.xlsx\""},
-    {"program name only", "Wendra.exe", NoDoubleByte, ""},
-    {"program name and blanks", "\"Wendra.exe\" \t  ", NoDoubleByte, ""},
     {"empty command line", "", NoDoubleByte, ""},
     {"control bytes separate", "Wendra.exe\x01\x1f\x20\tBook", NoDoubleByte, "Book"},
     {"quote inside the first token", "We\"x y\"ndra Book", NoDoubleByte, "Book"},
     {"unclosed quote swallows the line", "\"Wendra.exe Book", NoDoubleByte, ""},
-    {"byte 0x80 and above at the start kept", "Wendra.exe \xE4x.xlsx", NoDoubleByte, "\xE4x.xlsx"},
     {"0xA0 is no blank", "Wendra.exe \xA0x", NoDoubleByte, "\xA0x"},
-    {"double-byte first token with quotes", "\x83\x5c\"a b\"\x95\x5c \x95\xf1.xlsx", Cp932Lead,
-     "\x95\xf1.xlsx"},
     {"a trail byte never ends the token", "W\x81 x Book", Lead81, "Book"},
     {"the same bytes without double-byte characters", "W\x81 x Book", NoDoubleByte, "x Book"},
     {"a lead byte at the very end", "Wendra\x81", Lead81, ""},
@@ -59,7 +52,6 @@ struct ComparisonCase {
 };
 
 const ComparisonCase kComparisonCases[] = {
-    {"Book.xlsx", "BOOK.XLSX", true},
     {"AZaz", "azAZ", true},
     {"", "", true},
     {"Book", "Book ", false},
@@ -68,8 +60,6 @@ const ComparisonCase kComparisonCases[] = {
     {"@[`{", "@[`{", true},
     {"@", "`", false}, // 0x40 and 0x60: only A to Z are folded
     {"[", "{", false},
-    {"\xC4rger", "\xE4rger", false}, // accented letters match byte for byte only
-    {"\xC4rger", "\xC4RGER", true},
     {"\x83\x41", "\x83\x61", true},  // also the second byte of a double-byte character
     {"\x82\x60", "\x82\x80", false}, // full-width A and a: not folded
 };

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 
 namespace winetest
@@ -9,103 +10,70 @@ namespace winetest
 namespace
 {
 
-std::string Env(const char *name)
+std::wstring Widen(const std::string &text)
 {
-    char value[1024];
-    DWORD n = GetEnvironmentVariableA(name, value, sizeof value);
-    return n > 0 && n < sizeof value ? std::string(value, n) : std::string();
+    int size = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+    std::wstring wide(size > 0 ? size : 1, L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], size);
+    wide.resize(wide.size() - 1);
+    return wide;
 }
 
-// A Unix folder as a Windows program sees it.
-std::string WindowsFolder(const std::string &unixPath)
+// VL_TOOLS_BIN_DIR is a Unix path; Z: is the Unix root under Wine.
+std::string ToolsDir()
 {
-    std::string path = "Z:" + unixPath;
+    const char *dir = std::getenv("VL_TOOLS_BIN_DIR");
+    if (dir == nullptr || *dir == '\0') return ProgramDir();
+    std::string path = std::string("Z:") + dir;
     for (char &c : path)
         if (c == '/') c = '\\';
     return path;
 }
 
-} // namespace
-
-std::wstring Widen(const std::string &text, UINT codePage)
+// Waits for a started process (ending it on time-out) and closes its handles.
+DWORD Finish(PROCESS_INFORMATION &process, DWORD timeoutMs, const char *what)
 {
-    int size = MultiByteToWideChar(codePage, 0, text.c_str(), -1, nullptr, 0);
-    std::wstring wide(size > 0 ? size : 1, L'\0');
-    MultiByteToWideChar(codePage, 0, text.c_str(), -1, &wide[0], size);
-    wide.resize(wide.size() - 1);
-    return wide;
-}
-
-std::string BinDir()
-{
-    std::string dir = Env("VL_BIN_DIR");
-    return dir.empty() ? winetest::ProgramDir() : WindowsFolder(dir);
-}
-
-std::string ToolsDir()
-{
-    std::string dir = Env("VL_TOOLS_BIN_DIR");
-    return dir.empty() ? BinDir() : WindowsFolder(dir);
-}
-
-std::string TempFolder()
-{
-    static int made = 0;
-    char base[MAX_PATH];
-    GetTempPathA(sizeof base, base);
-    std::string folder = std::string(base) + "vl-test-" + std::to_string(GetCurrentProcessId()) +
-                         "-" + std::to_string(++made);
-    CreateDirectoryA(folder.c_str(), nullptr);
-    return folder;
-}
-
-Launched LaunchExact(const std::string &program, const std::string &commandLine)
-{
-    Launched result;
-    const std::string folder = TempFolder();
-    const std::string outputPath = folder + "\\output.txt";
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE output = CreateFileA(outputPath.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS,
-                                FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = startup.hStdError = output;
-    PROCESS_INFORMATION process{};
-    std::wstring line = Widen(commandLine, CP_ACP);
-    BOOL started = CreateProcessW(Widen(program, CP_ACP).c_str(), &line[0], nullptr, nullptr, TRUE,
-                                  0, nullptr, nullptr, &startup, &process);
-    if (!started) {
-        ADD_FAILURE() << "cannot start " << program << ": error " << GetLastError();
-        CloseHandle(output);
-        RemoveDirectoryA(folder.c_str());
-        return result;
-    }
-    if (WaitForSingleObject(process.hProcess, 30000) != WAIT_OBJECT_0) {
-        ADD_FAILURE() << program << " did not end";
+    if (WaitForSingleObject(process.hProcess, timeoutMs) != WAIT_OBJECT_0) {
+        ADD_FAILURE() << what << " did not end";
         TerminateProcess(process.hProcess, 999);
         WaitForSingleObject(process.hProcess, INFINITE);
     }
-    GetExitCodeProcess(process.hProcess, &result.exitCode);
+    DWORD exitCode = ~0u;
+    GetExitCodeProcess(process.hProcess, &exitCode);
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
-    char chunk[4096];
-    DWORD got = 0;
-    SetFilePointer(output, 0, nullptr, FILE_BEGIN);
-    while (ReadFile(output, chunk, sizeof chunk, &got, nullptr) && got > 0)
-        result.output.append(chunk, got);
-    CloseHandle(output); // deletes the file
-    RemoveDirectoryA(folder.c_str());
-    return result;
+    process = PROCESS_INFORMATION{};
+    return exitCode;
+}
+
+} // namespace
+
+DWORD LaunchExact(const std::string &program, const std::string &commandLine)
+{
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    std::string line = commandLine;
+    if (!CreateProcessA(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process)) {
+        ADD_FAILURE() << "cannot start " << program << ": error " << GetLastError();
+        return ~0u;
+    }
+    return Finish(process, 30000, program.c_str());
 }
 
 SpreadsheetStandIn::SpreadsheetStandIn(const std::vector<std::wstring> &options)
-    : folder_(TempFolder())
 {
-    std::wstring line = L"\"" + Widen(ToolsDir() + "\\spreadsheet.exe", CP_ACP) +
-                        L"\" --lifetime 60 --log \"" + Widen(LogPath(), CP_ACP) + L"\" --ready \"" +
-                        Widen(ReadyPath(), CP_ACP) + L"\"";
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    static int made = 0;
+    folder_ = std::string(temp) + "vl-standin-" + std::to_string(GetCurrentProcessId()) + "-" +
+              std::to_string(++made);
+    CreateDirectoryA(folder_.c_str(), nullptr);
+
+    std::wstring line = L"\"" + Widen(ToolsDir() + "\\spreadsheet.exe") +
+                        L"\" --lifetime 60 --log \"" + Widen(LogPath()) + L"\" --ready \"" +
+                        Widen(ReadyPath()) + L"\"";
     for (const std::wstring &option : options)
         line += L" \"" + option + L"\"";
     STARTUPINFOW startup{};
@@ -137,14 +105,7 @@ std::vector<std::string> SpreadsheetStandIn::Stop()
     std::vector<std::string> log;
     if (process_.hProcess == nullptr) return log;
     PostThreadMessageW(process_.dwThreadId, WM_QUIT, 0, 0);
-    if (WaitForSingleObject(process_.hProcess, 20000) != WAIT_OBJECT_0) {
-        ADD_FAILURE() << "the stand-in did not end";
-        TerminateProcess(process_.hProcess, 999);
-        WaitForSingleObject(process_.hProcess, INFINITE);
-    }
-    CloseHandle(process_.hProcess);
-    CloseHandle(process_.hThread);
-    process_ = PROCESS_INFORMATION{};
+    Finish(process_, 20000, "the stand-in");
     {
         std::ifstream file(LogPath(), std::ios::binary);
         for (std::string line; std::getline(file, line);)

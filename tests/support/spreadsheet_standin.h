@@ -11,30 +11,15 @@
 namespace winetest
 {
 
-// This build's bin folder (VL_BIN_DIR) and the folder of the 64-bit test
-// tools (VL_TOOLS_BIN_DIR), as Windows paths.
-std::string BinDir();
-std::string ToolsDir();
-
-// A new empty folder under %TEMP%.
-std::string TempFolder();
-
-// Text in a code page as UTF-16.
-std::wstring Widen(const std::string &text, UINT codePage);
-
-struct Launched {
-    DWORD exitCode = ~0u;
-    std::string output; // standard output and error
-};
-
 // Starts `program` with exactly `commandLine`, bytes in this process's ANSI
-// code page, and waits for it to end. Under Wine the program shares that
-// code page: it comes from the Unix locale (LC_ALL), which is passed on.
-Launched LaunchExact(const std::string &program, const std::string &commandLine);
+// code page, waits for it to end and returns its exit code. Under Wine the
+// program shares that code page: it comes from the Unix locale (LC_ALL),
+// which is passed on.
+DWORD LaunchExact(const std::string &program, const std::string &commandLine);
 
-// The spreadsheet stand-in, running with the given options (see
-// tools/spreadsheet/spreadsheet.cpp) from the constructor, which waits until
-// it is reachable, to Stop().
+// The 64-bit spreadsheet stand-in from VL_TOOLS_BIN_DIR, running with the
+// given options (see tools/spreadsheet/spreadsheet.cpp) from the
+// constructor, which waits until it is reachable, to Stop().
 class SpreadsheetStandIn
 {
 public:
