@@ -76,6 +76,15 @@ public:
         calls.push_back(Call("PurgeComm", flags));
         return purgeSucceeds;
     }
+    BOOL ReadFile(HANDLE, LPVOID buffer, DWORD count, DWORD *transferred) const override
+    {
+        // Hands over as much as asked for: the sanitizers see a read longer
+        // than the caller's one byte.
+        *transferred = std::min<DWORD>(count, static_cast<DWORD>(waiting.size()));
+        std::memcpy(buffer, waiting.data(), *transferred);
+        waiting.erase(0, *transferred);
+        return TRUE;
+    }
     BOOL WriteFile(HANDLE, LPCVOID data, DWORD count, DWORD *transferred) const override
     {
         calls.push_back(Call("WriteFile", count));
@@ -93,6 +102,7 @@ public:
     std::vector<unsigned char> reported;
     bool openFails = false, configAccepted = true, purgeSucceeds = true, writeSucceeds = true;
 
+    mutable std::string waiting; // bytes the device sent
     mutable std::vector<std::string> calls;
     mutable std::vector<unsigned char> applied, outgoing;
 };
@@ -246,6 +256,17 @@ INSTANTIATE_TEST_SUITE_P(BothOpeners, OpenPort,
                                            Opener{"SetPortOver", SetPortOver,
                                                   FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL}),
                          [](const auto &info) { return std::string(info.param.name); });
+
+TEST(ReadData, OneByteAtATime)
+{
+    FakePort port;
+    port.waiting = "\x11\x22";
+    unsigned char byte = 0;
+    EXPECT_EQ(0, ReadData(port, kPortHandle, &byte));
+    EXPECT_EQ(0x11, byte);
+    EXPECT_EQ(0, ReadData(port, kPortHandle, &byte));
+    EXPECT_EQ(0x22, byte);
+}
 
 TEST(WriteData, AtMostSixtyFourBytesArePassedOn)
 {
