@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "Vetrolink.h"
 
@@ -58,6 +61,25 @@ struct ExportCall {
     uint32_t args[6];
 };
 
+// Calls that are safe on a PC without the device: no port opens, nothing
+// written outside the buffers.
+std::vector<ExportCall> HarmlessCalls(char *text, int *count, HANDLE *handle, unsigned char *byte,
+                                      DWORD *written, HANDLE closable)
+{
+    const uint32_t invalid = Arg(INVALID_HANDLE_VALUE);
+    return {
+        {"WindowsVer", 0, {}},
+        {"AskVer", 1, {Arg(text)}},
+        {"ComPort", 4, {0xFFFE, 0xFFFE, Arg(count), Arg(text)}},
+        {"SetPort", 6, {19200, 8, 0, 0, Arg(handle), Arg("NOPORT1")}},
+        {"SetPortOver", 6, {19200, 8, 0, 0, Arg(handle), Arg("NOPORT1")}},
+        {"ReadData", 2, {invalid, Arg(byte)}},
+        {"WriteData", 4, {invalid, Arg(byte), 0, Arg(written)}},
+        {"ClearBuffer", 2, {invalid, 99}},
+        {"CloseCom", 1, {Arg(closable)}},
+    };
+}
+
 TEST(StackMeasure, TellsTheTwoConventionsApart)
 {
     const uint32_t args[4] = {1, 2, 3, 4};
@@ -65,38 +87,42 @@ TEST(StackMeasure, TellsTheTwoConventionsApart)
     EXPECT_EQ(16, StackBytesLeftByCall(reinterpret_cast<const void *>(&ReferenceCdecl), args, 4));
 }
 
-// A plain export built as cdecl would leave 4 bytes per argument, as the
-// reference above does. The calls are safe on a PC without the device: no
-// port opens, nothing is written outside the buffers.
-TEST(ExportConvention, EachPlainExportCleansUpItsArguments)
+class ExportConvention : public ::testing::TestWithParam<std::pair<const char *, bool>>
 {
-    HMODULE library = LoadLibraryA("Vetrolink.dll");
-    ASSERT_NE(nullptr, library);
+};
+
+TEST_P(ExportConvention, EachPlainExportCleansUpItsArguments)
+{
+    const char *dll = GetParam().first;
+    const bool isWinapi = GetParam().second;
+    HMODULE library = LoadLibraryA(dll);
+    ASSERT_NE(nullptr, library) << dll;
+
     char text[100];
     int count = -1;
     HANDLE handle = nullptr;
     unsigned char byte = 0;
     DWORD written = 0;
-    const uint32_t invalid = Arg(INVALID_HANDLE_VALUE);
-    const ExportCall calls[] = {
-        {"WindowsVer", 0, {}},
-        {"AskVer", 1, {Arg(text)}},
-        {"ComPort", 4, {0xFFFE, 0xFFFE, Arg(&count), Arg(text)}},
-        {"SetPort", 6, {19200, 8, 0, 0, Arg(&handle), Arg("NOPORT1")}},
-        {"SetPortOver", 6, {19200, 8, 0, 0, Arg(&handle), Arg("NOPORT1")}},
-        {"ReadData", 2, {invalid, Arg(&byte)}},
-        {"WriteData", 4, {invalid, Arg(&byte), 0, Arg(&written)}},
-        {"ClearBuffer", 2, {invalid, 99}},
-        {"CloseCom", 1, {Arg(CreateEventA(nullptr, FALSE, FALSE, nullptr))}},
-    };
-    for (const ExportCall &call : calls) {
+    HANDLE closable = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    for (const ExportCall &call : HarmlessCalls(text, &count, &handle, &byte, &written, closable)) {
         FARPROC function = GetProcAddress(library, call.name);
         ASSERT_NE(nullptr, function) << call.name << " is not exported by its plain name";
-        EXPECT_EQ(0, StackBytesLeftByCall(reinterpret_cast<const void *>(function), call.args,
-                                          call.argCount))
-            << call.name << " with " << call.argCount << " arguments";
+        int left = StackBytesLeftByCall(reinterpret_cast<const void *>(function), call.args,
+                                        call.argCount);
+        int expected = isWinapi ? 0 : 4 * call.argCount;
+        EXPECT_EQ(expected, left) << dll << ": " << call.name << " with " << call.argCount
+                                  << " arguments";
     }
     FreeLibrary(library);
 }
+
+// The cdecl decoy is the same interface built with the wrong convention:
+// the check must see it.
+INSTANTIATE_TEST_SUITE_P(Builds, ExportConvention,
+                         ::testing::Values(std::make_pair("Vetrolink.dll", true),
+                                           std::make_pair("cdecl_decoy.dll", false)),
+                         [](const auto &info) {
+                             return std::string(info.param.second ? "Vetrolink" : "CdeclDecoy");
+                         });
 
 } // namespace
