@@ -394,14 +394,14 @@ class BrokenPort:
             os.unlink(self.link)
 
 
-def held_port(prefix, spec):
+def held_port(prefix, port):
     """N, N:dangling or N:notty."""
-    number, _, kind = str(spec).partition(":")
+    number, _, kind = str(port).partition(":")
     return BrokenPort(prefix, int(number), kind) if kind else PtyPort(prefix, int(number))
 
 
 def hold(args):
-    ports = [held_port(args.prefix, spec) for spec in args.port]
+    ports = [held_port(args.prefix, port) for port in args.port]
     try:
         return subprocess.call(args.command)
     finally:
