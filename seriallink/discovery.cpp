@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "comm_port.h"
 #include "logic.h"
 
 namespace vetrolink
@@ -14,9 +15,6 @@ constexpr size_t kKeyPathSize = 200;
 constexpr DWORD kSubkeyNameSize = 100;
 constexpr DWORD kParentDevNodeSize = 100;
 constexpr size_t kPortNameFieldSize = 16;
-constexpr char kDevicePrefix[] = "\\\\.\\";
-constexpr size_t kDevicePathSize = 16;
-constexpr size_t kMaxPortNameLength = kDevicePathSize - sizeof kDevicePrefix; // 11
 constexpr size_t kPortListSize = 100;
 // Every socket a device without a serial number was plugged into leaves an
 // instance; this holds 163 names of the longest kind and about a thousand of
@@ -166,7 +164,7 @@ bool ParentIsAnotherDevice(const Win32Calls &win, HKEY key, const IdTexts &ids)
 bool PortAnswers(const Win32Calls &win, const char *portName)
 {
     char path[kDevicePathSize];
-    std::snprintf(path, sizeof path, "%s%s", kDevicePrefix, portName);
+    if (!BuildDevicePath(portName, path)) return false;
     HANDLE port = win.CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, 0);
     if (port == INVALID_HANDLE_VALUE || port == nullptr) return false;
 
@@ -174,10 +172,8 @@ bool PortAnswers(const Win32Calls &win, const char *portName)
         COMMCONFIG record;
         unsigned char bytes[kLargestCommConfig];
     } config;
-    DWORD size = sizeof config.record;
-    BOOL reported = win.GetCommConfig(port, &config.record, &size);
-    if (!reported && size > sizeof config.record && size <= sizeof config)
-        reported = win.GetCommConfig(port, &config.record, &size);
+    DWORD size = 0;
+    BOOL reported = QueryCommConfig(win, port, config.bytes, sizeof config, &size);
     win.CloseHandle(port);
     return reported != FALSE;
 }

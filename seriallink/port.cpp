@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "comm_port.h"
 #include "logic.h"
 
 namespace vetrolink
@@ -10,27 +11,12 @@ namespace vetrolink
 namespace
 {
 
-constexpr char kDevicePrefix[] = "\\\\.\\";
-constexpr size_t kDevicePathSize = 16;
-constexpr size_t kMaxPortName = kDevicePathSize - (sizeof kDevicePrefix - 1) - 1;
-static_assert(kMaxPortName == 11, "\\\\.\\ + 11 characters + NUL fill the path buffer");
-
 // A driver that appends provider data to its COMMCONFIG gets a second ask
 // with the size it reports, up to this many bytes.
 constexpr DWORD kMaxConfigSize = 1024;
 
 constexpr DWORD kPortOpenFlags = 0;
 constexpr DWORD kPortOverlappedFlags = FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL;
-
-bool BuildDevicePath(const char *portName, char (&path)[kDevicePathSize])
-{
-    size_t length = strnlen(portName, kMaxPortName + 1);
-    if (length > kMaxPortName) return false;
-    std::memcpy(path, kDevicePrefix, sizeof kDevicePrefix - 1);
-    std::memcpy(path + sizeof kDevicePrefix - 1, portName, length);
-    path[sizeof kDevicePrefix - 1 + length] = '\0';
-    return true;
-}
 
 void SetReadsToReturnAtOnce(const Win32Calls &win, HANDLE port)
 {
@@ -49,14 +35,9 @@ void SetReadsToReturnAtOnce(const Win32Calls &win, HANDLE port)
 // the driver judges the record when it is set.
 DWORD ReadConfig(const Win32Calls &win, HANDLE port, unsigned char *buffer)
 {
-    auto *config = reinterpret_cast<COMMCONFIG *>(buffer);
-    std::memset(buffer, 0, kMaxConfigSize);
-    DWORD size = sizeof(COMMCONFIG);
-    if (!win.GetCommConfig(port, config, &size) && size > sizeof(COMMCONFIG)) {
-        if (size > kMaxConfigSize) return 0;
-        std::memset(buffer, 0, kMaxConfigSize);
-        win.GetCommConfig(port, config, &size);
-    }
+    DWORD size = 0;
+    if (!QueryCommConfig(win, port, buffer, kMaxConfigSize, &size) && size > kMaxConfigSize)
+        return 0;
     return size < kMaxConfigSize ? size : kMaxConfigSize;
 }
 
