@@ -16,7 +16,9 @@ import tempfile
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
 sys.path.insert(0, os.path.join(ROOT, "tools", "serialdevice"))
+sys.path.insert(0, os.path.join(ROOT, "tools", "wine"))
 import serialdevice  # noqa: E402
+from wineprefix import throwaway_prefix  # noqa: E402
 
 PORT = 10
 PRODUCT = 0xFF
@@ -67,17 +69,12 @@ def time_calls(prefix, bin_dir, vendor):
 
 def main(build_dir):
     bin_dir = os.path.abspath(os.path.join(build_dir, "bin"))
-    prefix = tempfile.mkdtemp(prefix="vl-bench-comport-")
-    prefix_tool = os.path.join(ROOT, "tools", "wine", "prefix")
-    subprocess.run([prefix_tool, "create", prefix], check=True, stdout=subprocess.DEVNULL)
     results = {}
-    try:
+    with throwaway_prefix(tempfile.mkdtemp(prefix="vl-bench-comport-")) as prefix:
         wine(prefix, "regedit", "/S", registry_file(prefix))
         with serialdevice.PtyPort(prefix, PORT):
             for instances, vendor in SIZES.items():
                 results[instances] = time_calls(prefix, bin_dir, vendor)
-    finally:
-        subprocess.run([prefix_tool, "remove", prefix], check=False)
     for instances, (first, rest) in results.items():
         ms = [t / 1000 for t in rest]
         print(f"ComPort, {instances:2d} instance(s), one port: "

@@ -16,7 +16,9 @@ import tempfile
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
 sys.path.insert(0, os.path.join(ROOT, "tools", "serialdevice"))
+sys.path.insert(0, os.path.join(ROOT, "tools", "wine"))
 import serialdevice  # noqa: E402
+from wineprefix import throwaway_prefix  # noqa: E402
 
 PORT = 25
 RUNS = 5
@@ -47,10 +49,7 @@ def block_span(prefix, bin_dir, burst):
 
 def main(build_dir):
     bin_dir = os.path.abspath(os.path.join(build_dir, "bin"))
-    prefix = tempfile.mkdtemp(prefix="vl-bench-port-")
-    prefix_tool = os.path.join(ROOT, "tools", "wine", "prefix")
-    subprocess.run([prefix_tool, "create", prefix], check=True, stdout=subprocess.DEVNULL)
-    try:
+    with throwaway_prefix(tempfile.mkdtemp(prefix="vl-bench-port-")) as prefix:
         polls = []
         for _ in range(RUNS):
             with serialdevice.SerialDevice(prefix, PORT):
@@ -58,8 +57,6 @@ def main(build_dir):
             polls.append(int(lines[1][2]))
         paced = [block_span(prefix, bin_dir, burst=False) for _ in range(RUNS)]
         burst = [block_span(prefix, bin_dir, burst=True) for _ in range(RUNS)]
-    finally:
-        subprocess.run([prefix_tool, "remove", prefix], check=False)
     print(f"ReadData on an empty port: median {statistics.median(polls):.0f} calls/s "
           f"(min {min(polls)}, max {max(polls)}, {RUNS} runs of 1 s)")
     print(f"350 bytes paced at 19200 8N1, first to last byte read: median "

@@ -20,13 +20,14 @@ import argparse
 import os
 import random
 import statistics
-import subprocess
 import sys
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tools", "host"))
+sys.path.insert(0, os.path.join(ROOT, "tools", "wine"))
 import cycle  # noqa: E402
+from wineprefix import throwaway_prefix  # noqa: E402
 import serialdevice  # noqa: E402
 
 PORT = 31
@@ -56,31 +57,26 @@ def main(argv):
     args = parser.parse_args(argv[1:])
     build = os.path.abspath(args.build)
     bin_dir = os.path.join(build, "bin")
-    prefix = os.path.join(build, "bench-receiver-prefix")
-    prefix_tool = os.path.join(ROOT, "tools", "wine", "prefix")
-    subprocess.run([prefix_tool, "create", prefix], check=True, stdout=subprocess.DEVNULL)
     rng = random.Random(350)
     latencies, startups, exits = [], [], {}
     lost = added = changed = bad_blocks = 0
     began = time.monotonic()
-    try:
-        with cycle.installed_device(prefix, PORT, "nt"), \
-                serialdevice.SerialDevice(prefix, PORT) as device:
-            for n in range(args.blocks):
-                burst = n >= args.blocks // 2
-                block = bytes(rng.randrange(256) for _ in range(cycle.BLOCK_SIZE))
-                result = cycle.run_cycle(prefix, bin_dir, bin_dir, "bench", block, device=device,
-                                         burst=burst)
-                exits[result.exit] = exits.get(result.exit, 0) + 1
-                counts = compare(block, result.data)
-                lost, added, changed = lost + counts[0], added + counts[1], changed + counts[2]
-                bad_blocks += any(counts) or result.exit != "0"
-                if result.ms("armed_ms") is not None:
-                    startups.append(result.ms("armed_ms"))
-                if not burst and result.sent_at and result.ready_seen_at:
-                    latencies.append(1000 * (result.ready_seen_at - result.sent_at))
-    finally:
-        subprocess.run([prefix_tool, "remove", prefix], stdout=subprocess.DEVNULL)
+    with throwaway_prefix(os.path.join(build, "bench-receiver-prefix")) as prefix, \
+            cycle.installed_device(prefix, PORT, "nt"), \
+            serialdevice.SerialDevice(prefix, PORT) as device:
+        for n in range(args.blocks):
+            burst = n >= args.blocks // 2
+            block = bytes(rng.randrange(256) for _ in range(cycle.BLOCK_SIZE))
+            result = cycle.run_cycle(prefix, bin_dir, bin_dir, "bench", block, device=device,
+                                     burst=burst)
+            exits[result.exit] = exits.get(result.exit, 0) + 1
+            counts = compare(block, result.data)
+            lost, added, changed = lost + counts[0], added + counts[1], changed + counts[2]
+            bad_blocks += any(counts) or result.exit != "0"
+            if result.ms("armed_ms") is not None:
+                startups.append(result.ms("armed_ms"))
+            if not burst and result.sent_at and result.ready_seen_at:
+                latencies.append(1000 * (result.ready_seen_at - result.sent_at))
 
     print(f"receiver: {args.blocks} cycles in {time.monotonic() - began:.0f} s; exit codes "
           + ", ".join(f"{code}: {count}" for code, count in sorted(exits.items(), key=str)))

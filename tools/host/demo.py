@@ -21,10 +21,11 @@ import unicodedata
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(os.path.dirname(HERE), "wine"))
 import cycle  # noqa: E402
+from wineprefix import throwaway_prefix  # noqa: E402
 import serialdevice  # noqa: E402
 
-PREFIX_TOOL = os.path.join(cycle.ROOT, "tools", "wine", "prefix")
 PORT = 31
 
 # What each status line means, by its number and words.
@@ -146,8 +147,7 @@ def main(argv):
     prefix = os.path.join(build, "demo-prefix")
     began = time.monotonic()
     print("Preparing a Wine prefix for the demo (about 10 s)...")
-    subprocess.run([PREFIX_TOOL, "create", prefix], check=True, stdout=subprocess.DEVNULL)
-    try:
+    with throwaway_prefix(prefix):
         block = measurement()
         with cycle.installed_device(prefix, PORT, "nt"), \
                 serialdevice.SerialDevice(prefix, PORT) as device:
@@ -188,8 +188,6 @@ def main(argv):
 
         closed = close_workbook_step(prefix, bin_dir)
         ok = result.exit == "0" and result.data is not None and closed
-    finally:
-        subprocess.run([PREFIX_TOOL, "remove", prefix], stdout=subprocess.DEVNULL)
     print(f"\nDemo finished in {time.monotonic() - began:.0f} s; its Wine prefix is removed.")
     return 0 if ok else 1
 
