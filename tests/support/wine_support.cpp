@@ -78,41 +78,6 @@ RunResult Run(const std::string &commandLine, const char *currentDir, DWORD time
     return result;
 }
 
-ScopedWindowsMode::ScopedWindowsMode(const std::string &exeFileName, const char *mode)
-    : keyPath_("Software\\Wine\\AppDefaults\\" + exeFileName)
-{
-    HKEY key;
-    EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, keyPath_.c_str(), 0, nullptr, 0,
-                                             KEY_ALL_ACCESS, nullptr, &key, nullptr));
-    char old[64];
-    DWORD size = sizeof old - 1;
-    DWORD type = 0;
-    if (RegQueryValueExA(key, "Version", nullptr, &type, reinterpret_cast<BYTE *>(old), &size) ==
-            ERROR_SUCCESS &&
-        type == REG_SZ) {
-        old[size] = '\0';
-        hadValue_ = true;
-        oldValue_ = old;
-    }
-    EXPECT_EQ(ERROR_SUCCESS,
-              RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE *>(mode),
-                             static_cast<DWORD>(strlen(mode) + 1)));
-    RegCloseKey(key);
-}
-
-ScopedWindowsMode::~ScopedWindowsMode()
-{
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, keyPath_.c_str(), 0, KEY_ALL_ACCESS, &key) !=
-        ERROR_SUCCESS)
-        return;
-    if (hadValue_)
-        RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE *>(oldValue_.c_str()),
-                       static_cast<DWORD>(oldValue_.size() + 1));
-    RegCloseKey(key);
-    if (!hadValue_) RegDeleteTreeA(HKEY_CURRENT_USER, keyPath_.c_str());
-}
-
 RunResult RunInWindowsMode(const std::string &exePath, const char *mode, const std::string &args)
 {
     std::string::size_type slash = exePath.find_last_of("\\/");
@@ -125,11 +90,13 @@ RunResult RunInWindowsMode(const std::string &exePath, const char *mode, const s
         ADD_FAILURE() << "cannot copy " << exePath << ": error " << GetLastError();
         return RunResult{~0u, ""};
     }
-    RunResult result;
-    {
-        ScopedWindowsMode scoped(copyName, mode);
-        result = Run("\"" + copyPath + "\" " + args);
-    }
+    // The copy's name is this test's own, so removing its setting restores
+    // what was there before: nothing.
+    const std::string modeKey = "Software\\Wine\\AppDefaults\\" + copyName;
+    EXPECT_EQ(ERROR_SUCCESS, RegSetKeyValueA(HKEY_CURRENT_USER, modeKey.c_str(), "Version", REG_SZ,
+                                             mode, static_cast<DWORD>(strlen(mode) + 1)));
+    RunResult result = Run("\"" + copyPath + "\" " + args);
+    RegDeleteTreeA(HKEY_CURRENT_USER, modeKey.c_str());
     DeleteFileA(copyPath.c_str());
     return result;
 }
@@ -146,15 +113,6 @@ ScopedRegistryKey::ScopedRegistryKey(HKEY root, const std::string &path) : root_
 }
 
 ScopedRegistryKey::~ScopedRegistryKey() { RegDeleteTreeA(root_, path_.c_str()); }
-
-void ScopedRegistryKey::CreateSubKey(const std::string &subPath) const
-{
-    HKEY key;
-    std::string full = subPath.empty() ? path_ : path_ + "\\" + subPath;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root_, full.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                             nullptr, &key, nullptr));
-    RegCloseKey(key);
-}
 
 void ScopedRegistryKey::SetString(const std::string &subPath, const char *name,
                                   const std::string &value) const

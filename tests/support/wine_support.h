@@ -26,25 +26,11 @@ struct RunResult {
 RunResult Run(const std::string &commandLine, const char *currentDir = nullptr,
               DWORD timeoutMs = 60000);
 
-// Wine's Windows version for one program file name (AppDefaults), for as long
-// as the object lives; the earlier setting comes back afterwards.
-class ScopedWindowsMode
-{
-public:
-    ScopedWindowsMode(const std::string &exeFileName, const char *mode);
-    ~ScopedWindowsMode();
-    ScopedWindowsMode(const ScopedWindowsMode &) = delete;
-    ScopedWindowsMode &operator=(const ScopedWindowsMode &) = delete;
-
-private:
-    std::string keyPath_;
-    bool hadValue_ = false;
-    std::string oldValue_;
-};
-
 // Runs a copy of the program at exePath, named <stem>-<mode>.exe beside it,
 // in Wine's Windows version `mode` (win98, win2k, winxp, win2003, vista,
-// win7, win10, ...). The copy and the setting are removed afterwards.
+// win7, win10, ...), set for that file name alone
+// (HKCU\Software\Wine\AppDefaults\<name>\Version). The copy and the setting
+// are removed afterwards.
 RunResult RunInWindowsMode(const std::string &exePath, const char *mode,
                            const std::string &args = "");
 
@@ -61,7 +47,6 @@ public:
     // Creates a subkey (relative path, may be empty) and sets a string value
     // in it; the value's bytes are written as given, with their NUL.
     void SetString(const std::string &subPath, const char *name, const std::string &value) const;
-    void CreateSubKey(const std::string &subPath) const;
 
 private:
     HKEY root_;
