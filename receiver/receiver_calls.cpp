@@ -57,9 +57,13 @@ public:
     {
         return ::fwrite(text, 1, length, reinterpret_cast<FILE *>(stream)) == length;
     }
+    // Wine's msvcrt returns 0 from an fclose whose own flush failed (a full
+    // disk): flush first and ask the stream whether any write was lost.
     bool CloseFile(Stream *stream) const override
     {
-        return ::fclose(reinterpret_cast<FILE *>(stream)) == 0;
+        FILE *file = reinterpret_cast<FILE *>(stream);
+        bool written = ::fflush(file) == 0 && !::ferror(file);
+        return ::fclose(file) == 0 && written;
     }
     BOOL DeleteFileA(const char *path) const override { return ::DeleteFileA(path); }
     BOOL MoveFileA(const char *from, const char *to) const override

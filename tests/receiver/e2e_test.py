@@ -2,7 +2,9 @@
 """Ostrel.exe end to end under Wine: the real receiver and library, the
 simulated device on a pty-backed COM port, the host stand-in.
 
-  e2e_test.py NtFamily | Family98     (unittest arguments)
+  e2e_test.py NtFamily | Family98 | FullDisk     (unittest arguments)
+
+FullDisk needs root: it runs in a private mount namespace of its own.
 
 Environment: VL_WINE_PREFIX, VL_BIN_DIR (Ostrel.exe, Vetrolink.dll),
 VL_TOOLS_BIN_DIR (hoststandin.exe). The expected texts are encoded here
@@ -159,6 +161,30 @@ class NtFamily(Cycles):
         self.assertEqual(["StopCommand.csv"], result.left)
 
 
+class FullDisk(Cycles):
+    """The work folder on a one-page tmpfs, which the status file's first
+    line takes: the status lines still fit, the 350 data lines do not."""
+    PORT = 33
+    FAMILY = "nt"
+
+    @classmethod
+    def setUpClass(cls):
+        cls.server = cycle.private_wineserver(PREFIX)
+        cls.server.__enter__()
+        super().setUpClass()
+
+    @classmethod
+    def tearDownClass(cls):
+        super().tearDownClass()
+        cls.server.__exit__(None, None, None)
+
+    def test_a_block_that_did_not_reach_the_disk_is_not_published(self):
+        result = self.run_cycle(work_tmpfs="size=4k")
+        self.assertEqual("5", result.exit, result.report)
+        self.assertEqual(FILE_FAILED, result.final_status)
+        self.assertEqual(["DataReady.csv", "ErrorMessage.csv", "tempdata.csv"], result.left)
+
+
 class Family98(Cycles):
     PORT = 32
     FAMILY = "98"
@@ -172,4 +198,10 @@ if __name__ == "__main__":
     for name in ("VL_WINE_PREFIX", "VL_BIN_DIR", "VL_TOOLS_BIN_DIR"):
         if not os.environ.get(name):
             sys.exit(f"{name} is not set")
+    if "FullDisk" in sys.argv[1:] and os.environ.get("VL_PRIVATE_MOUNTS") != "1":
+        # Its mounts and its wineserver stay inside a mount namespace of its own.
+        if os.geteuid() != 0:
+            sys.exit("FullDisk needs root (a tmpfs in a private mount namespace)")
+        os.environ["VL_PRIVATE_MOUNTS"] = "1"
+        os.execvp("unshare", ["unshare", "--mount", sys.executable, *sys.argv])
     unittest.main(verbosity=2)

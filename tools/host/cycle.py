@@ -82,6 +82,39 @@ def installed_device(prefix, port, family="nt"):
         wine(prefix, "reg", "delete", key, "/f", check=False)
 
 
+def mount_tmpfs(folder, options):
+    subprocess.run(["mount", "-t", "tmpfs", "-o", options, "tmpfs", folder], check=True)
+
+
+def server_folder(prefix):
+    """Where Wine keeps the socket of PREFIX's server: Debian's Wine names a
+    folder of TMPDIR in the prefix's file "wineserver", upstream Wine uses
+    /tmp/.wine-<uid>."""
+    try:
+        with open(os.path.join(prefix, "wineserver")) as f:
+            return os.path.join(os.environ.get("TMPDIR", "/tmp"), f.read().strip())
+    except FileNotFoundError:
+        return f"/tmp/.wine-{os.getuid()}"
+
+
+@contextlib.contextmanager
+def private_wineserver(prefix):
+    """A wineserver for PREFIX that sees this process's own mounts: Wine's
+    server, not the program, opens, renames and deletes files. Root only, in
+    a private mount namespace, where a tmpfs hides the shared server's socket."""
+    if os.readlink("/proc/self/ns/mnt") == os.readlink(f"/proc/{os.getppid()}/ns/mnt"):
+        raise RuntimeError("not in a private mount namespace (unshare --mount)")
+    mount_tmpfs(server_folder(prefix), "mode=0700")
+    env = dict(os.environ, WINEPREFIX=os.path.realpath(prefix))
+    quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    subprocess.run(["wineserver", "-p"], env=env, check=True, **quiet)
+    try:
+        yield
+    finally:
+        subprocess.run(["wineserver", "-k"], env=env, **quiet)
+        subprocess.run(["wineserver", "-w"], env=env, **quiet)
+
+
 class Cycle:
     """What one cycle left: the host stand-in's report, decoded."""
 
@@ -149,16 +182,20 @@ def case_work_folder(prefix, case):
 
 def run_cycle(prefix, bin_dir, tools_bin_dir, case, block=None, *, device=None,
               windows_version="winxp", appdata_rule=False, burst=False, host_args=(),
-              plant=None, library="default", timeout=30.0):
+              plant=None, library="default", work_tmpfs=None, timeout=30.0):
     """Runs one cycle and returns a Cycle.
 
     DEVICE (a serialdevice.SerialDevice) sends BLOCK once the receiver waits
     for it (None: sends nothing). PLANT: {file name: bytes} put into the work
     folder before the receiver starts. HOST_ARGS: more hoststandin options.
-    LIBRARY: the DLL put beside the receiver as Vetrolink.dll (None: none)."""
+    LIBRARY: the DLL put beside the receiver as Vetrolink.dll (None: none).
+    WORK_TMPFS: the work folder is a tmpfs mounted with these options (root,
+    with a private_wineserver)."""
     receiver = prepare_receiver(prefix, bin_dir, case, library)
     work = appdata_work_folder(prefix) if appdata_rule else case_work_folder(prefix, case)
     os.makedirs(work, exist_ok=True)
+    if work_tmpfs:
+        mount_tmpfs(work, work_tmpfs)
     for name in os.listdir(work):
         os.unlink(os.path.join(work, name))
     for name, content in (plant or {}).items():
