@@ -14,6 +14,11 @@ namespace vetrolink
 constexpr size_t kDevicePathSize = 16;
 constexpr size_t kMaxPortNameLength = 11;
 
+// A driver may keep provider data after its COMMCONFIG. Larger records than
+// this are not believed, by the port probe and SetPort alike: a port that
+// ComPort lists opens with the same driver.
+constexpr DWORD kLargestCommConfig = 4096;
+
 // False, with nothing written, when the name is too long for the path.
 bool BuildDevicePath(const char *portName, char (&path)[kDevicePathSize]);
 

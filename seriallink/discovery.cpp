@@ -23,9 +23,6 @@ constexpr size_t kSubkeyStoreSize = 16384;
 // A registry that kept answering "name too long" would otherwise never end
 // the collection.
 constexpr DWORD kMaxSubkeyIndex = 65536;
-// A driver may keep provider data after the COMMCONFIG record; larger
-// records than this are not believed.
-constexpr DWORD kLargestCommConfig = 4096;
 constexpr int kCloseAttempts = 3;
 
 constexpr char kNtEnumPrefix[] = "SYSTEM\\CurrentControlSet\\Enum\\USB\\Vid_";

@@ -11,10 +11,6 @@ namespace vetrolink
 namespace
 {
 
-// A driver that appends provider data to its COMMCONFIG gets a second ask
-// with the size it reports, up to this many bytes.
-constexpr DWORD kMaxConfigSize = 1024;
-
 constexpr DWORD kPortOpenFlags = 0;
 constexpr DWORD kPortOverlappedFlags = FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL;
 
@@ -36,9 +32,9 @@ void SetReadsToReturnAtOnce(const Win32Calls &win, HANDLE port)
 DWORD ReadConfig(const Win32Calls &win, HANDLE port, unsigned char *buffer)
 {
     DWORD size = 0;
-    if (!QueryCommConfig(win, port, buffer, kMaxConfigSize, &size) && size > kMaxConfigSize)
+    if (!QueryCommConfig(win, port, buffer, kLargestCommConfig, &size) && size > kLargestCommConfig)
         return 0;
-    return size < kMaxConfigSize ? size : kMaxConfigSize;
+    return size < kLargestCommConfig ? size : kLargestCommConfig;
 }
 
 void SetLine(DCB &dcb, DWORD baudRate, int dataBits, int parity, int stopBits)
@@ -101,7 +97,7 @@ int OpenPort(const Win32Calls &win, DWORD flagsAndAttributes, DWORD baudRate, in
 
     SetReadsToReturnAtOnce(win, handle);
 
-    alignas(COMMCONFIG) unsigned char buffer[kMaxConfigSize];
+    alignas(COMMCONFIG) unsigned char buffer[kLargestCommConfig];
     DWORD size = ReadConfig(win, handle, buffer);
     auto *config = reinterpret_cast<COMMCONFIG *>(buffer);
     SetLine(config->dcb, baudRate, dataBits, parity, stopBits);

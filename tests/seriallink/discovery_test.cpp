@@ -139,7 +139,7 @@ const Row kNtRows[] = {
          NtPort(f, "C", "COM5");
          f.Port("COM5").configSize = 600; // a larger configuration: asked again
          NtPort(f, "D", "COM6");
-         f.Port("COM6").configSize = 4096;
+         f.Port("COM6").configSize = 4096; // the largest believed, as by SetPort
          NtPort(f, "E", "COM7");
          f.Port("COM7").configSize = 4097; // not believed
          NtPort(f, "F", "COM8");

@@ -220,8 +220,8 @@ TEST_P(OpenPort, FailuresAndWhatTheCallerIsLeftWith)
         {"no such port, or held by another program", [](FakePort &p) { p.openFails = true; }, 1,
          false, false},
         {"configuration refused", [](FakePort &p) { p.configAccepted = false; }, 2, false, true},
-        {"configuration too large to hold", [](FakePort &p) { p.reported.resize(64 * 1024); }, 2,
-         false, true},
+        {"configuration larger than the probe believes",
+         [](FakePort &p) { p.reported.resize(4097); }, 2, false, true},
         {"purge fails", [](FakePort &p) { p.purgeSucceeds = false; }, 3, true, false},
     };
     for (const Row &row : rows) {
@@ -237,7 +237,7 @@ TEST_P(OpenPort, FailuresAndWhatTheCallerIsLeftWith)
 
 TEST_P(OpenPort, ADriverWithProviderDataIsAskedAgainWithItsSize)
 {
-    const size_t larger = sizeof(COMMCONFIG) + 20;
+    const size_t larger = 4096; // the largest record ComPort's probe lists
     for (size_t i = sizeof(COMMCONFIG); i < larger; ++i)
         port.reported.push_back(0xA0 + i % 16);
 
