@@ -44,7 +44,9 @@ bool CollectBlock(const ReceiverCalls &calls, HANDLE port, unsigned char *block,
     for (;;) {
         unsigned char byte;
         if (ReadOneByte(calls, port, &byte)) block[received++] = byte;
-        if (std::difftime(calls.Time(), start) > kTimeLimitSeconds) return false;
+        // The difference as std::difftime gives it; in 64-bit builds that
+        // would import _difftime64, which msvcrt.dll exports only from Vista on.
+        if (static_cast<double>(calls.Time() - start) > kTimeLimitSeconds) return false;
         if (received == kBlockSize) return true;
     }
 }
