@@ -1,53 +1,65 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Checks what a user's PC needs of each deliverable, from its PE headers.
 
-  check_binaries.py OBJDUMP FILE... [--exports NAME,NAME,...]
+  check_binaries.py TABLE FILE=WINDOWS... [--exports NAME,NAME,...]
 
-Each FILE may import system DLLs only (a MinGW runtime DLL such as
-libstdc++-6.dll is not on a user's PC) and carries no resources, so no
-application manifest. With --exports, the first FILE (the DLL) must export
-exactly those names: no more, no fewer, none with a stdcall @n decoration.
+TABLE (windows_exports.csv) names, for every system function a deliverable
+may import, the oldest Windows that exports it. Each FILE may import only
+functions of the table whose Windows is not newer than WINDOWS, the oldest
+one the file serves; a function the table lacks needs a person to look it up.
+No FILE carries resources, so none has an application manifest. With
+--exports, the first FILE (the DLL) must export exactly those names: no more,
+no fewer, none with a stdcall @n decoration.
+
+Run it with Debian's python3, which has python3-pefile.
 """
-import re
-import subprocess
+import csv
 import sys
 
-SYSTEM_DLLS = {
-    "kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "shell32.dll",
-    "ole32.dll", "oleaut32.dll", "msvcrt.dll",
-}
+import pefile
+
+# Oldest first. A version stands for itself and every later one in the list;
+# a function that NT 4.0 has but the 98 family lacks is listed as 2000.
+WINDOWS = ["95", "98", "98SE", "2000", "XP", "XPx64", "Vista", "7", "8", "10"]
 
 
-def objdump(tool, path):
-    return subprocess.run([tool, "-p", "-h", path], check=True, capture_output=True,
-                          text=True).stdout
-
-
-def exported_names(dump):
-    table = re.search(r"\[Ordinal/Name Pointer\] Table\n(.*?)(?:\n\n|\Z)", dump, re.S)
-    return sorted(re.findall(r"\]\s+(\S+)", table.group(1))) if table else []
+def imported(pe):
+    for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", []) + getattr(
+            pe, "DIRECTORY_ENTRY_DELAY_IMPORT", []):
+        for function in entry.imports:
+            name = function.name.decode() if function.name else f"#{function.ordinal}"
+            yield entry.dll.decode().lower(), name
 
 
 def main(argv):
-    tool, rest = argv[1], argv[2:]
-    expected = None
-    if "--exports" in rest:
-        i = rest.index("--exports")
-        expected = sorted(rest[i + 1].split(","))
-        rest = rest[:i] + rest[i + 2:]
+    args, expected = argv[1:], None
+    if "--exports" in args:
+        i = args.index("--exports")
+        expected = sorted(args[i + 1].split(","))
+        args = args[:i] + args[i + 2:]
+    with open(args[0], newline="") as table_file:
+        table = {(row["dll"].lower(), row["function"]): row["oldest"]
+                 for row in csv.DictReader(table_file)}
     failures = []
-    for n, path in enumerate(rest):
-        dump = objdump(tool, path)
-        imports = [d.lower() for d in re.findall(r"DLL Name: (\S+)", dump)]
-        for dll in imports:
-            if dll not in SYSTEM_DLLS:
-                failures.append(f"{path}: imports {dll}, which is not a system DLL")
-        if re.search(r"^\s*\d+\s+\.rsrc\s", dump, re.M):
+    for n, target in enumerate(args[1:]):
+        path, floor = target.rsplit("=", 1)
+        pe = pefile.PE(path)
+        imports = list(imported(pe))
+        for dll, name in imports:
+            oldest = table.get((dll, name))
+            if oldest is None:
+                failures.append(f"{path}: imports {dll}!{name}, which the table does not list")
+            elif WINDOWS.index(oldest) > WINDOWS.index(floor):
+                failures.append(f"{path}: imports {dll}!{name}, exported from Windows {oldest} "
+                                f"on; the file serves Windows {floor}")
+        if hasattr(pe, "DIRECTORY_ENTRY_RESOURCE"):
             failures.append(f"{path}: carries resources (a manifest would change the "
                             "Windows version it is told)")
-        print(f"{path}: imports {', '.join(sorted(imports))}")
+        dlls = sorted({dll for dll, _ in imports})
+        print(f"{path} (Windows {floor}): {len(imports)} functions from {', '.join(dlls)}")
         if expected is not None and n == 0:
-            names = exported_names(dump)
+            exports = getattr(pe, "DIRECTORY_ENTRY_EXPORT", None)
+            names = sorted(s.name.decode() for s in exports.symbols if s.name) if exports else []
             print(f"{path}: exports {', '.join(names)}")
             if names != expected:
                 failures.append(f"{path}: exports {names}, expected {expected}")
