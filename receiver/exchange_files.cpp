@@ -1,8 +1,9 @@
 // The work folder and its exchange files.
 #include "exchange_files.h"
 
-#include <cstdio>
 #include <cstring>
+
+#include "format_text.h"
 
 namespace ostrel
 {
@@ -52,7 +53,7 @@ constexpr char kScratchSuffix[] = "\\tempdata.csv";
 // sees to it), so every path fits; a longer one is cut, never overrun.
 void BuildPath(char (&path)[kPathSize], const char *folder, const char *suffix)
 {
-    std::snprintf(path, kPathSize, "%s%s", folder, suffix);
+    FormatText(path, kPathSize, "%s%s", folder, suffix);
 }
 
 bool WriteAll(const ReceiverCalls &calls, Stream *stream, const char *text)
@@ -121,21 +122,21 @@ void RemoveExchangeFiles(const ReceiverCalls &calls, const ExchangeFiles &files)
 void StartStatus(const ReceiverCalls &calls, const ExchangeFiles &files)
 {
     char line[64];
-    std::snprintf(line, sizeof line, kFirstStepLine, 1);
+    FormatText(line, sizeof line, kFirstStepLine, 1);
     WriteStatus(calls, files, "w", line);
 }
 
 void AppendStepLine(const ReceiverCalls &calls, const ExchangeFiles &files, int step)
 {
     char line[64];
-    std::snprintf(line, sizeof line, kStepLine, step);
+    FormatText(line, sizeof line, kStepLine, step);
     WriteStatus(calls, files, "a", line);
 }
 
 void AppendStopLine(const ReceiverCalls &calls, const ExchangeFiles &files)
 {
     char line[64];
-    std::snprintf(line, sizeof line, kStopLine, kStopLineNumber);
+    FormatText(line, sizeof line, kStopLine, kStopLineNumber);
     WriteStatus(calls, files, "a", line);
 }
 
@@ -143,8 +144,9 @@ void AppendTimeOutLines(const ReceiverCalls &calls, const ExchangeFiles &files, 
 {
     // Both lines in one opening of the file.
     char lines[128];
-    int n = std::snprintf(lines, sizeof lines, "%s", kTimeOutLine);
-    std::snprintf(lines + n, sizeof lines - n, kCountLine, received);
+    constexpr size_t kTimeOutLength = sizeof kTimeOutLine - 1;
+    std::memcpy(lines, kTimeOutLine, kTimeOutLength);
+    FormatText(lines + kTimeOutLength, sizeof lines - kTimeOutLength, kCountLine, received);
     WriteStatus(calls, files, "a", lines);
 }
 
@@ -173,7 +175,7 @@ bool PublishBlock(const ReceiverCalls &calls, ExchangeFiles &files, const unsign
     bool complete = true;
     for (int i = 0; i < size && complete; ++i) {
         char line[8];
-        std::snprintf(line, sizeof line, "%d\n", block[i]);
+        FormatText(line, sizeof line, "%d\n", block[i]);
         complete = WriteAll(calls, scratch, line);
     }
     // A close that fails may have lost buffered lines.

@@ -1,9 +1,9 @@
 // ComPort: the device's COM ports, found in the registry's device-enumeration
 // tree and each tried by opening it.
-#include <cstdio>
 #include <cstring>
 
 #include "comm_port.h"
+#include "format_text.h"
 #include "logic.h"
 
 namespace vetrolink
@@ -58,8 +58,8 @@ struct IdTexts {
 IdTexts MakeIdTexts(int vendorId, int productId)
 {
     IdTexts ids;
-    std::snprintf(ids.vendor, sizeof ids.vendor, "%04x", static_cast<unsigned>(vendorId));
-    std::snprintf(ids.product, sizeof ids.product, "%04x", static_cast<unsigned>(productId));
+    FormatText(ids.vendor, sizeof ids.vendor, "%04x", static_cast<unsigned>(vendorId));
+    FormatText(ids.product, sizeof ids.product, "%04x", static_cast<unsigned>(productId));
     return ids;
 }
 
@@ -196,9 +196,9 @@ int ListInstancePorts(const Win32Calls &win, const Search &search, const IdTexts
     const char *name = names.text;
     for (int n = 0; n < names.count; ++n, name += std::strlen(name) + 1) {
         char keyPath[kKeyPathSize];
-        int pathLength = std::snprintf(keyPath, sizeof keyPath, "%s\\%s%s", search.enumKeyPath,
-                                       name, search.instanceSuffix);
-        if (pathLength < 0 || static_cast<size_t>(pathLength) >= sizeof keyPath) continue;
+        if (!FormatText(keyPath, sizeof keyPath, "%s\\%s%s", search.enumKeyPath, name,
+                        search.instanceSuffix))
+            continue;
         HKEY key;
         if (win.RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
             continue;
@@ -264,8 +264,8 @@ int ComPortForFamily(const Win32Calls &win, int family, int vendorId, int produc
     case kFamilyNt6: {
         // The key path itself is what the caller gets when it cannot be opened.
         char enumKeyPath[kKeyPathSize];
-        std::snprintf(enumKeyPath, sizeof enumKeyPath, "%s%s&Pid_%s", kNtEnumPrefix, ids.vendor,
-                      ids.product);
+        FormatText(enumKeyPath, sizeof enumKeyPath, "%s%s&Pid_%s", kNtEnumPrefix, ids.vendor,
+                   ids.product);
         const Search searchNt{enumKeyPath, kNtInstanceSuffix, false, 4, enumKeyPath,
                               5,           kMsgNtNoPort};
         return RunSearch(win, searchNt, ids, portCount, portList);
