@@ -2,6 +2,7 @@
 #   make test    install what is missing, build, run every test
 #   make build   the three builds: native, win64, win32
 #   make deps    check the packages, install the missing ones (as root)
+#   make check-32bit  (root) the 32-bit suite without wine32 and on a kernel without 32-bit
 #   make bench   the measurements (bench/*.py), printed as numbers
 #   make demo    one data block from the simulated device to the host, shown step by step
 #   make soak    the receiver's fidelity over N blocks (default 2000): make soak N=10000
@@ -15,7 +16,7 @@ SOURCES = $(shell git ls-files --cached --others --exclude-standard '*.cpp' '*.h
 timed = @start=$$(date +%s); $(2); status=$$?; \
 	echo "== $(1): $$(( $$(date +%s) - start )) s"; exit $$status
 
-.PHONY: deps build test bench demo soak fuzz format check-format clean
+.PHONY: deps build test skipped check-32bit bench demo soak fuzz format check-format clean
 
 deps:
 	$(call timed,deps,tools/deps)
@@ -29,6 +30,22 @@ test: deps build check-format
 	$(call timed,test native,ctest --preset native --parallel 2)
 	$(call timed,test win64,ctest --preset win64 --parallel 2)
 	$(call timed,test win32,ctest --preset win32 --parallel 2)
+	@$(MAKE) -s skipped
+
+# One line naming the tests that ctest skipped in its last run of each build,
+# and why (ctest's own summary names them without the reason).
+skipped:
+	@awk '/^[0-9]+\/[0-9]+ Test: / { name = $$3; why = "(no reason given)" } \
+	/^skipped: / { why = substr($$0, 10) } \
+	/^Skip regular expression found/ { n[why]++; names[why] = names[why] " " name } \
+	END { for (why in n) { print "== skipped " n[why] " tests:" names[why] ": " why; any = 1 } \
+	      if (!any) print "== skipped: none" }' \
+	/dev/null $(wildcard $(foreach p,$(PRESETS),build/$(p)/Testing/Temporary/LastTest.log))
+
+# As root: the win32 suite fails without Wine's 32-bit side, and is skipped
+# where the kernel runs no 32-bit programs (both shown in a mount namespace).
+check-32bit: build
+	$(call timed,check-32bit,tools/wine/check-32bit)
 
 # Each bench/*.py measures against the win64 build, in a prefix of its own.
 bench: deps build

@@ -11,12 +11,19 @@
 #       the prefix and hands it VL_WINE_PREFIX, VL_WINE_RUN, VL_BIN_DIR and
 #       VL_TOOLS_BIN_DIR.
 #
+# Where the kernel runs no 32-bit programs (some machines' kernels refuse
+# them), the win32 build's Windows-side tests are reported skipped: each
+# starts through cmake/needs-32bit, which asks the kernel with a tiny i386
+# program when the test starts. Everywhere else they run, and fail when
+# Wine's 32-bit side is missing or broken.
+#
 # The stand-ins for the outside world (serial device, host application,
 # spreadsheet application) stay 64-bit: the win32 build's tests use the ones
 # in VL_TOOLS_BIN_DIR, the win64 build's bin folder. Both Windows kinds of
 # test get VL_TOOLS_BIN_DIR (a Unix path) in their environment.
 enable_testing()
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
+set(VL_SKIPPED "skipped: this machine's kernel runs no 32-bit programs")
 
 # GoogleTest from Debian's googletest sources, built by each build with its
 # own compiler and flags.
@@ -31,7 +38,12 @@ if(WIN32)
   set(VL_WINE_PREFIX ${CMAKE_BINARY_DIR}/wineprefix)
   set(VL_WINE_RUN ${CMAKE_SOURCE_DIR}/tools/wine/run)
   set(VL_BIN_DIR ${CMAKE_BINARY_DIR}/bin)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${VL_WINE_RUN} ${VL_WINE_PREFIX})
+  if(VL_PLATFORM STREQUAL win32)
+    set(VL_WINE_GUARD ${CMAKE_SOURCE_DIR}/cmake/needs-32bit ${CMAKE_SOURCE_DIR}/build/kernel-probe)
+  else()
+    set(VL_WINE_GUARD "")
+  endif()
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${VL_WINE_GUARD} ${VL_WINE_RUN} ${VL_WINE_PREFIX})
   if(VL_PLATFORM STREQUAL win32)
     set(VL_TOOLS_BIN_DIR ${CMAKE_SOURCE_DIR}/build/win64/bin CACHE PATH
         "bin folder of the win64 build, whose 64-bit test tools the win32 tests use")
@@ -42,11 +54,13 @@ if(WIN32)
       "VL_WINE_PREFIX=${VL_WINE_PREFIX};VL_WINE_RUN=${VL_WINE_RUN};VL_BIN_DIR=${VL_BIN_DIR};VL_TOOLS_BIN_DIR=${VL_TOOLS_BIN_DIR};VL_PLATFORM=${VL_PLATFORM}")
 
   add_test(NAME ${VL_PLATFORM}:wine-prefix-create
-           COMMAND ${CMAKE_SOURCE_DIR}/tools/wine/prefix create ${VL_WINE_PREFIX})
+           COMMAND ${VL_WINE_GUARD} ${CMAKE_SOURCE_DIR}/tools/wine/prefix create ${VL_WINE_PREFIX})
   add_test(NAME ${VL_PLATFORM}:wine-prefix-remove
-           COMMAND ${CMAKE_SOURCE_DIR}/tools/wine/prefix remove ${VL_WINE_PREFIX})
-  set_tests_properties(${VL_PLATFORM}:wine-prefix-create PROPERTIES FIXTURES_SETUP wine)
-  set_tests_properties(${VL_PLATFORM}:wine-prefix-remove PROPERTIES FIXTURES_CLEANUP wine)
+           COMMAND ${VL_WINE_GUARD} ${CMAKE_SOURCE_DIR}/tools/wine/prefix remove ${VL_WINE_PREFIX})
+  set_tests_properties(${VL_PLATFORM}:wine-prefix-create PROPERTIES FIXTURES_SETUP wine
+    SKIP_REGULAR_EXPRESSION "${VL_SKIPPED}")
+  set_tests_properties(${VL_PLATFORM}:wine-prefix-remove PROPERTIES FIXTURES_CLEANUP wine
+    SKIP_REGULAR_EXPRESSION "${VL_SKIPPED}")
 endif()
 
 # A Windows test program can exit 0 without having run at all (an i686
@@ -54,6 +68,12 @@ endif()
 # needs GoogleTest's own summary line.
 set(VL_GTEST_PASSED "\\[  PASSED  \\] [1-9][0-9]* tests?\\.")
 set(VL_GTEST_FAILED "\\[  FAILED  \\]")
+# Every Windows-side GoogleTest program: the pass and fail rules, the skip.
+set(VL_WINE_GTEST_PROPERTIES
+    FIXTURES_REQUIRED wine
+    PASS_REGULAR_EXPRESSION "${VL_GTEST_PASSED}"
+    FAIL_REGULAR_EXPRESSION "${VL_GTEST_FAILED}"
+    SKIP_REGULAR_EXPRESSION "${VL_SKIPPED}")
 
 function(vl_add_test name)
   cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "SOURCES;LIBS;PORTS")
@@ -66,26 +86,27 @@ function(vl_add_test name)
       list(APPEND holder --port ${port})
     endforeach()
     add_test(NAME ${VL_PLATFORM}:${name}
-             COMMAND ${holder} -- ${VL_WINE_RUN} ${VL_WINE_PREFIX} $<TARGET_FILE:${name}>)
+             COMMAND ${VL_WINE_GUARD} ${holder} -- ${VL_WINE_RUN} ${VL_WINE_PREFIX}
+                     $<TARGET_FILE:${name}>)
   else()
     add_test(NAME ${VL_PLATFORM}:${name} COMMAND ${name})
   endif()
   if(WIN32)
-    set_tests_properties(${VL_PLATFORM}:${name} PROPERTIES
-      FIXTURES_REQUIRED wine
-      ENVIRONMENT "${VL_WINE_TEST_ENV}"
-      PASS_REGULAR_EXPRESSION "${VL_GTEST_PASSED}"
-      FAIL_REGULAR_EXPRESSION "${VL_GTEST_FAILED}")
+    set_tests_properties(${VL_PLATFORM}:${name} PROPERTIES ${VL_WINE_GTEST_PROPERTIES}
+      ENVIRONMENT "${VL_WINE_TEST_ENV}")
   endif()
 endfunction()
 
 function(vl_add_script_test name)
   cmake_parse_arguments(PARSE_ARGV 1 arg "WINE" "" "COMMAND")
-  add_test(NAME ${VL_PLATFORM}:${name} COMMAND ${arg_COMMAND})
   if(arg_WINE)
+    add_test(NAME ${VL_PLATFORM}:${name} COMMAND ${VL_WINE_GUARD} ${arg_COMMAND})
     set_tests_properties(${VL_PLATFORM}:${name} PROPERTIES
       FIXTURES_REQUIRED wine
-      ENVIRONMENT "${VL_WINE_TEST_ENV}")
+      ENVIRONMENT "${VL_WINE_TEST_ENV}"
+      SKIP_REGULAR_EXPRESSION "${VL_SKIPPED}")
+  else()
+    add_test(NAME ${VL_PLATFORM}:${name} COMMAND ${arg_COMMAND})
   endif()
 endfunction()
 
