@@ -67,8 +67,12 @@ def main(argv):
         for n in range(args.blocks):
             burst = n >= args.blocks // 2
             block = bytes(rng.randrange(256) for _ in range(cycle.BLOCK_SIZE))
-            result = cycle.run_cycle(prefix, bin_dir, bin_dir, "bench", block, device=device,
-                                     burst=burst)
+            try:
+                result = cycle.run_cycle(prefix, bin_dir, bin_dir, "bench", block,
+                                         device=device, burst=burst)
+            except cycle.CycleError as error:
+                print(f"receiver: stopped at cycle {n + 1} of {args.blocks}: {error}")
+                return 1
             exits[result.exit] = exits.get(result.exit, 0) + 1
             counts = compare(block, result.data)
             lost, added, changed = lost + counts[0], added + counts[1], changed + counts[2]

@@ -11,6 +11,7 @@ it, and returns what the host stand-in reported.
                            windows_version="winxp")
         result.exit, result.data, result.status ...
 
+A cycle that leaves no report raises CycleError, which says why.
 Used by the end-to-end tests, `make demo` and bench/receiver.py.
 """
 import contextlib
@@ -115,6 +116,11 @@ def private_wineserver(prefix):
         subprocess.run(["wineserver", "-w"], env=env, **quiet)
 
 
+class CycleError(Exception):
+    """A cycle that left no report: the message holds the host stand-in's exit
+    code and everything it and the receiver printed."""
+
+
 class Cycle:
     """What one cycle left: the host stand-in's report, decoded."""
 
@@ -202,8 +208,10 @@ def run_cycle(prefix, bin_dir, tools_bin_dir, case, block=None, *, device=None,
         with open(os.path.join(work, name), "wb") as f:
             f.write(content)
     report_path = drive_c(prefix, "ostrel-cycles", case, "report.txt")
-    if os.path.exists(report_path):
-        os.unlink(report_path)
+    output_path = drive_c(prefix, "ostrel-cycles", case, "hoststandin.out")
+    for path in (report_path, output_path):
+        if os.path.exists(path):
+            os.unlink(path)
 
     args = [os.path.join(tools_bin_dir, "hoststandin.exe"), "--receiver", receiver,
             "--report", windows_path(prefix, report_path), "--windows-version", windows_version,
@@ -232,12 +240,23 @@ def run_cycle(prefix, bin_dir, tools_bin_dir, case, block=None, *, device=None,
     if device is not None and block is not None:
         player = threading.Thread(target=play_device, daemon=True)
         player.start()
+    # The output goes to a file, not a pipe: Wine's services could hold a pipe.
+    # The receiver's output lands there too, and the stand-in ends it with
+    # the receiver's exit code.
     try:
-        subprocess.run([WINE_RUN, prefix, *args], stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                       timeout=timeout + 30)
+        with open(output_path, "wb") as output:
+            status = subprocess.run([WINE_RUN, prefix, *args], stdin=subprocess.DEVNULL,
+                                    stdout=output, stderr=subprocess.STDOUT,
+                                    timeout=timeout + 30).returncode
+    except subprocess.TimeoutExpired:
+        status = f"none: still running after {timeout + 30:.0f} s, ended"
     finally:
         stop.set()
         if player:
             player.join()
+    if not os.path.exists(report_path):
+        with open(output_path, "rb") as output:
+            printed = output.read().decode(errors="replace").strip() or "(nothing)"
+        raise CycleError(f"cycle {case!r}: the host stand-in left no report "
+                         f"(exit code {status}); it and the receiver printed:\n{printed}")
     return Cycle(read_report(report_path), times.get("sent"), times.get("ready"))

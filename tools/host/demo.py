@@ -155,8 +155,12 @@ def main(argv):
                   f"0x{cycle.PRODUCT_ID:04X}, on COM{PORT} (a pty), sending at 19200 8N1.")
             print("The host stand-in starts Ostrel.exe (Windows 7 mode: the work folder is in "
                   "the user's application data).")
-            result = cycle.run_cycle(prefix, bin_dir, bin_dir, "demo", block, device=device,
-                                     windows_version="win7", appdata_rule=True)
+            try:
+                result = cycle.run_cycle(prefix, bin_dir, bin_dir, "demo", block, device=device,
+                                         windows_version="win7", appdata_rule=True)
+            except cycle.CycleError as error:
+                print(f"\nThe demo stopped: {error}")
+                return 1
 
         heading(f"Work folder  {result.report.get('work', ['?'])[0]}")
         heading("ErrorMessage.csv, the receiver's status file, as the host saw it")

@@ -223,9 +223,13 @@ public:
     bool Write(const std::string &path) const
     {
         FILE *out = std::fopen(path.c_str(), "wb");
-        if (out == nullptr) return false;
-        std::fwrite(text_.data(), 1, text_.size(), out);
-        return std::fclose(out) == 0;
+        bool written = out != nullptr &&
+                       std::fwrite(text_.data(), 1, text_.size(), out) == text_.size() &&
+                       std::fflush(out) == 0;
+        if (out != nullptr && std::fclose(out) != 0) written = false;
+        if (!written)
+            std::fprintf(stderr, "hoststandin: cannot write the report %s\n", path.c_str());
+        return written;
     }
 
 private:
@@ -257,9 +261,25 @@ int Run(const Options &o)
     std::string staleStatus;
     if (!ReadWhole(status, staleStatus)) staleStatus = "(none)";
     LARGE_INTEGER started = Now();
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, startIn.c_str(),
-                        &startup, &process)) {
-        report.Add("error", "cannot start the receiver: error " + std::to_string(GetLastError()));
+    // Wine 8 now and then loses a new process before any of its code has run
+    // (ERROR_INTERNAL_ERROR); such a start is made again, at most twice.
+    DWORD startError = 0;
+    for (int attempt = 1; attempt <= 3; ++attempt) {
+        if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                           startIn.c_str(), &startup, &process)) {
+            startError = 0;
+            break;
+        }
+        startError = GetLastError();
+        if (startError != ERROR_INTERNAL_ERROR) break;
+        std::fprintf(stderr, "hoststandin: Wine lost the receiver before it ran (error %lu)\n",
+                     startError);
+        started = Now();
+    }
+    if (startError != 0) {
+        const std::string error = "cannot start the receiver: error " + std::to_string(startError);
+        std::fprintf(stderr, "hoststandin: %s\n", error.c_str());
+        report.Add("error", error);
         report.Write(o.report);
         return 1;
     }
@@ -336,6 +356,10 @@ int Run(const Options &o)
     DWORD exitCode = 0;
     GetExitCodeProcess(process.hProcess, &exitCode);
     if (ended) report.Add("exit", std::to_string(exitCode));
+    std::fprintf(stderr,
+                 ended ? "hoststandin: the receiver ended with exit code %lu\n"
+                       : "hoststandin: the receiver was ended after the time-out\n",
+                 exitCode);
     report.Add("cycle_ms", MsSince(started));
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
