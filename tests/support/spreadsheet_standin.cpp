@@ -54,8 +54,10 @@ DWORD LaunchExact(const std::string &program, const std::string &commandLine)
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
     std::string line = commandLine;
-    if (!CreateProcessA(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process)) {
+    if (!StartProcess([&] {
+            return CreateProcessA(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                  nullptr, &startup, &process);
+        })) {
         ADD_FAILURE() << "cannot start " << program << ": error " << GetLastError();
         return ~0u;
     }
@@ -78,8 +80,10 @@ SpreadsheetStandIn::SpreadsheetStandIn(const std::vector<std::wstring> &options)
         line += L" \"" + option + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
-    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process_)) {
+    if (!StartProcess([&] {
+            return CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                  &startup, &process_);
+        })) {
         ADD_FAILURE() << "cannot start the stand-in: error " << GetLastError();
         return;
     }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <vector>
 
 namespace winetest
@@ -13,6 +14,16 @@ std::string ProgramDir()
     DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
     std::string dir(path, n);
     return dir.substr(0, dir.find_last_of("\\/"));
+}
+
+BOOL StartProcess(const std::function<BOOL()> &create)
+{
+    for (int attempt = 1;; ++attempt) {
+        if (create()) return TRUE;
+        if (GetLastError() != ERROR_INTERNAL_ERROR || attempt == 3) return FALSE;
+        std::fprintf(stderr, "note: Wine lost a new process before it ran (error 1359); "
+                             "starting it again\n");
+    }
 }
 
 RunResult Run(const std::string &commandLine, const char *currentDir, DWORD timeoutMs)
@@ -35,8 +46,10 @@ RunResult Run(const std::string &commandLine, const char *currentDir, DWORD time
     PROCESS_INFORMATION process{};
     std::vector<char> line(commandLine.begin(), commandLine.end());
     line.push_back('\0');
-    BOOL started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                  currentDir, &startup, &process);
+    BOOL started = StartProcess([&] {
+        return CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, currentDir,
+                              &startup, &process);
+    });
     CloseHandle(writeEnd);
     if (!started) {
         ADD_FAILURE() << "cannot start " << commandLine << ": error " << GetLastError();

@@ -8,6 +8,7 @@
 #include <windows.h>
 #undef SetPort
 
+#include <functional>
 #include <string>
 
 namespace winetest
@@ -15,6 +16,13 @@ namespace winetest
 
 // The folder of the running test program; the deliverables sit beside it.
 std::string ProgramDir();
+
+// Calls `create` (a CreateProcess call) and returns its result. Wine 8 now and
+// then loses a new process before any of its code has run, more often while
+// both cores are busy: CreateProcess then fails with ERROR_INTERNAL_ERROR
+// (measured: 5 in about 27,000 starts, in bursts). Such a start is made again, at most
+// twice, and said on stderr; any other failure is returned at once.
+BOOL StartProcess(const std::function<BOOL()> &create);
 
 struct RunResult {
     DWORD exitCode;
