@@ -476,6 +476,10 @@ int main()
         CoDisconnectObject(application, 0);
         application->Release();
     }
-    CoUninitialize();
+    // No CoUninitialize: a client may still be releasing its references
+    // (after --end-after it usually is), and Wine's CoUninitialize first
+    // destroys the window through which this thread would run that call,
+    // then waits for the call to finish: forever. Ending the process
+    // releases everything.
     return status;
 }
