@@ -1,19 +1,22 @@
 #!/usr/bin/python3
 """Checks what a user's PC needs of each deliverable, from its PE headers.
 
-  check_binaries.py TABLE FILE=WINDOWS... [--exports NAME,NAME,...]
+  check_binaries.py TABLE FILE=WINDOWS... --version X.Y.Z [--exports NAME,NAME,...]
 
 TABLE (windows_exports.csv) names, for every system function a deliverable
 may import, the oldest Windows that exports it. Each FILE may import only
 functions of the table whose Windows is not newer than WINDOWS, the oldest
 one the file serves; a function the table lacks needs a person to look it up.
-No FILE carries resources, so none has an application manifest. With
---exports, the first FILE (the DLL) must export exactly those names: no more,
-no fewer, none with a stdcall @n decoration.
+Each FILE carries one resource, its version X.Y.Z, and no other: no
+application manifest, no icon. With --exports, the first FILE (the DLL) must
+export exactly those names: no more, no fewer, none with a stdcall @n
+decoration.
 
 Run it with Debian's python3, which has python3-pefile.
 """
+import argparse
 import csv
+import os
 import sys
 
 import pefile
@@ -31,12 +34,38 @@ def imported(pe):
             yield entry.dll.decode().lower(), name
 
 
+def version_failures(pe, path, version):
+    """The resources: the version resource and nothing else."""
+    resources = getattr(pe, "DIRECTORY_ENTRY_RESOURCE", None)
+    kinds = [entry.id for entry in resources.entries] if resources else []
+    failures = [f"{path}: carries {pefile.RESOURCE_TYPE.get(kind, kind)}" + (
+        " (a manifest changes the Windows version the program is told)"
+        if kind == pefile.RESOURCE_TYPE["RT_MANIFEST"] else "")
+        for kind in kinds if kind != pefile.RESOURCE_TYPE["RT_VERSION"]]
+    if not hasattr(pe, "VS_FIXEDFILEINFO"):
+        return failures + [f"{path}: carries no version resource"]
+    fixed, numbers = pe.VS_FIXEDFILEINFO[0], [int(n) for n in version.split(".")] + [0]
+    for field in ("FileVersion", "ProductVersion"):
+        high, low = getattr(fixed, field + "MS"), getattr(fixed, field + "LS")
+        if [high >> 16, high & 0xFFFF, low >> 16, low & 0xFFFF] != numbers:
+            failures.append(f"{path}: {field} {high >> 16}.{high & 0xFFFF}.{low >> 16}."
+                            f"{low & 0xFFFF}, expected {version}.0")
+    strings = {key.decode(): value.decode() for info in pe.FileInfo[0]
+               for table in getattr(info, "StringTable", []) for key, value in table.entries.items()}
+    expected = {"FileVersion": version, "ProductVersion": version, "ProductName": "Vetrolink",
+                "OriginalFilename": os.path.basename(path)}
+    return failures + [f"{path}: {key} {strings.get(key)!r}, expected {value!r}"
+                       for key, value in expected.items() if strings.get(key) != value]
+
+
 def main(argv):
-    args, expected = argv[1:], None
-    if "--exports" in args:
-        i = args.index("--exports")
-        expected = sorted(args[i + 1].split(","))
-        args = args[:i] + args[i + 2:]
+    parser = argparse.ArgumentParser()
+    parser.add_argument("table")
+    parser.add_argument("files", nargs="+")
+    parser.add_argument("--version", required=True)
+    parser.add_argument("--exports", type=lambda names: sorted(names.split(",")))
+    options = parser.parse_args(argv[1:])
+    args, expected = [options.table] + options.files, options.exports
     with open(args[0], newline="") as table_file:
         table = {(row["dll"].lower(), row["function"]): row["oldest"]
                  for row in csv.DictReader(table_file)}
@@ -52,9 +81,7 @@ def main(argv):
             elif WINDOWS.index(oldest) > WINDOWS.index(floor):
                 failures.append(f"{path}: imports {dll}!{name}, exported from Windows {oldest} "
                                 f"on; the file serves Windows {floor}")
-        if hasattr(pe, "DIRECTORY_ENTRY_RESOURCE"):
-            failures.append(f"{path}: carries resources (a manifest would change the "
-                            "Windows version it is told)")
+        failures += version_failures(pe, path, options.version)
         dlls = sorted({dll for dll, _ in imports})
         print(f"{path} (Windows {floor}): {len(imports)} functions from {', '.join(dlls)}")
         if expected is not None and n == 0:
