@@ -1,0 +1,36 @@
+#!/usr/bin/python3
+"""Builds the deliverables again, as make dist does, from a copy of the
+sources in another folder, and compares them byte for byte with BIN's.
+
+  same_bytes.py SOURCE PRESET BIN FILE...
+
+A time stamp or a build path that reaches a deliverable makes them differ.
+"""
+import filecmp
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+
+def main(source, preset, bin_dir, *files):
+    with tempfile.TemporaryDirectory(prefix="vetrolink-again-") as other:
+        copy, build = os.path.join(other, "source"), os.path.join(other, "build")
+        shutil.copytree(source, copy, ignore=lambda folder, names: [
+            name for name in names if folder == source and name in (".git", "build")])
+        for step in (["cmake", "--preset", preset, "-B", build, "-DVL_TESTS=OFF"],
+                     ["cmake", "--build", build, "--target"] + [f.split(".")[0] for f in files]):
+            run = subprocess.run(step, cwd=copy, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                                 text=True)
+            if run.returncode:
+                sys.exit(f"{' '.join(step)} failed:\n{run.stdout}")
+        differ = [f for f in files if not filecmp.cmp(
+            os.path.join(bin_dir, f), os.path.join(build, "bin", f), shallow=False)]
+    for f in files:
+        print(f"{f}: {'DIFFERS' if f in differ else 'same bytes'}")
+    return 1 if differ else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(*sys.argv[1:]))
