@@ -8,6 +8,7 @@
 #   make soak    the receiver's fidelity over N blocks (default 2000): make soak N=10000
 #   make fuzz    ComPort's fuzz target for SECONDS (default 60): make fuzz SECONDS=600
 #   make format  clang-format the sources
+#   make dist    the release archives of the current tree, in dist/ (see README.md)
 
 PRESETS := native win64 win32
 SOURCES = $(shell git ls-files --cached --others --exclude-standard '*.cpp' '*.h' '*.c')
@@ -16,7 +17,7 @@ SOURCES = $(shell git ls-files --cached --others --exclude-standard '*.cpp' '*.h
 timed = @start=$$(date +%s); $(2); status=$$?; \
 	echo "== $(1): $$(( $$(date +%s) - start )) s"; exit $$status
 
-.PHONY: deps build test skipped check-32bit bench demo soak fuzz format check-format clean
+.PHONY: deps build test skipped check-32bit bench demo soak fuzz format check-format clean dist
 
 deps:
 	$(call timed,deps,tools/deps)
@@ -82,3 +83,13 @@ fuzz:
 
 clean:
 	rm -rf build
+
+# The deliverables without the tests, in build types and flags as the test
+# builds have them (the same_bytes test holds the two to the same bytes).
+DIST_PRESETS := win32 win64
+dist: deps
+	$(call timed,dist,for p in $(DIST_PRESETS); do \
+		cmake --preset $$p -B build/dist-$$p -DVL_TESTS=OFF >build-dist-$$p.log 2>&1 \
+			|| { cat build-dist-$$p.log; exit 1; }; \
+		rm -f build-dist-$$p.log; cmake --build build/dist-$$p || exit 1; done \
+		&& python3 dist/package.py dist $(foreach p,$(DIST_PRESETS),$(p)=build/dist-$(p)))

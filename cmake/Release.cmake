@@ -31,3 +31,5 @@ function(vl_release target description)
   target_link_options(${target} PRIVATE -Wl,--no-insert-timestamp -s)
 endfunction()
 
+# make dist names the archives after the version of the builds it packs.
+file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/VERSION CONTENT "${PROJECT_VERSION}\n")
