@@ -96,13 +96,11 @@ bool Exists(const std::string &path)
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-// Shares deletion too: the receiver may see the stop marker and delete it
-// before this handle is closed, and would otherwise leave it behind.
+// Shares nothing: the receiver sees the file only once it is closed, so a
+// deletion never waits for this handle (Wine, like Windows, defers it).
 void CreateEmpty(const std::string &path, const char *content = "")
 {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              CREATE_ALWAYS, 0, nullptr);
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return;
     DWORD written = 0;
     WriteFile(file, content, static_cast<DWORD>(strlen(content)), &written, nullptr);
@@ -299,7 +297,9 @@ int Run(const Options &o)
             DWORD got = 0;
             SetFilePointer(heldStatus, 0, nullptr, FILE_BEGIN);
             if (ReadFile(heldStatus, chunk, sizeof chunk, &got, nullptr)) text.assign(chunk, got);
-        } else if (!ReadWhole(status, text)) {
+        } else if (acknowledged || !ReadWhole(status, text)) {
+            // Once acknowledged it opens no file: the receiver's deletions
+            // would otherwise wait for its handle, and come in another order.
             text.clear();
         }
         if (!text.empty()) statusSeen.insert(text);
