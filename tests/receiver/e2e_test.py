@@ -1,203 +1,192 @@
 #!/usr/bin/env python3
 """Ostrel.exe end to end under Wine: the real receiver and library, the
-simulated device on a pty-backed COM port, the host stand-in.
+simulated device, the host stand-in, and the work folder watched through
+inotify, whose queue keeps the receiver's file operations in their order.
 
-  e2e_test.py NtFamily | Family98 | FullDisk     (unittest arguments)
-
-FullDisk needs root: it runs in a private mount namespace of its own.
-
-Environment: VL_WINE_PREFIX, VL_BIN_DIR (Ostrel.exe, Vetrolink.dll),
-VL_TOOLS_BIN_DIR (hoststandin.exe). The expected texts are encoded here
-with Python's cp932 codec, independently of the receiver's own bytes.
+  e2e_test.py NtFamily | Family98 | FullDisk   (FullDisk as root only)
 """
+import contextlib
+import ctypes
 import os
+import struct
 import sys
+import time
 import unittest
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "..", "tools", "host"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../tools/host"))
 import cycle  # noqa: E402
 import serialdevice  # noqa: E402
 
-PREFIX = os.environ.get("VL_WINE_PREFIX", "")
-BIN = os.environ.get("VL_BIN_DIR", "")
-TOOLS_BIN = os.environ.get("VL_TOOLS_BIN_DIR", "")
+PREFIX, BIN, TOOLS_BIN = (os.environ.get(f"VL_{name}", "")
+                          for name in ("WINE_PREFIX", "BIN_DIR", "TOOLS_BIN_DIR"))
 PLATFORM = os.environ.get("VL_PLATFORM", "win64")
 
-STEP_WORDS = "：データの書き込みは失敗した。V19"
 
-
-def status(*lines):
-    """Status lines as the receiver writes them: CR LF between, none after."""
+def status(*lines):  # CR LF between the lines, none after; bytes from Python's cp932
     return "\r\n".join(lines).encode("cp932")
 
 
-def steps(*numbers):
-    return [f"{n}{STEP_WORDS}" for n in numbers]
-
-
-ARMED = steps(1, 2, 4, 5)
-STOPPED = status(*ARMED, "1：外部制御で停止しました。")
-FILE_FAILED = status(*ARMED, *steps(6), "1：ファイルへの書き込み失敗。")
-
-
-def timed_out(count):
-    return status(*ARMED, *steps(6), "9：時間制御で、受信停止する。", f"{count}：時間制御で、停止時の受信数。")
-
-
-def published(block):
-    return b"".join(b"%d\r\n" % b for b in block)
-
-
+RECEIVING = [f"{n}：データの書き込みは失敗した。V19" for n in (1, 2, 4, 5, 6)]
+STOPPED = status(*RECEIVING[:4], "1：外部制御で停止しました。")
+FILE_FAILED = status(*RECEIVING, "1：ファイルへの書き込み失敗。")
+TIMED_OUT_AT_100 = status(*RECEIVING, "9：時間制御で、受信停止する。", "100：時間制御で、停止時の受信数。")
 # Every value from 0 to 255 at least once, in an order that shows reordering.
 BLOCK = bytes([0, 255] + [(i * 37 + 11) % 256 for i in range(348)])
+CLEAN_UP = ["ReceiveData.csv", "StopCommand.csv", "ErrorMessage.csv", "DataReady.csv"]
+IN_MODIFY, IN_MOVED_TO, IN_CREATE, IN_DELETE = 0x2, 0x80, 0x100, 0x200
+libc = ctypes.CDLL(None, use_errno=True)
+
+
+def changes_of(watch):
+    """[(event, file name)] in the order the kernel queued them; ends the watch."""
+    with open(watch, "rb", buffering=0) as queue:
+        data, changes = queue.read() or b"", []
+    while data:
+        _, event, _, length = struct.unpack_from("iIII", data)
+        changes.append((event, data[16:16 + length].rstrip(b"\0").decode()))
+        data = data[16 + length:]
+    return changes
+
+
+class Device(serialdevice.SerialDevice):
+    """With hold_for (a path) it sends the first byte, then the rest once that file
+    exists: the receiver stays in its receiving state until the host has acted."""
+    hold_for = None
+
+    def send(self, data, burst=False):
+        if self.hold_for:
+            super().send(data[:1], burst=True)
+            deadline = time.monotonic() + 10
+            while not os.path.exists(self.hold_for) and time.monotonic() < deadline:
+                time.sleep(0.002)
+            data = data[1:]
+        super().send(data, burst)
 
 
 class Cycles(unittest.TestCase):
     """Scenarios sharing one installed device on COM<PORT>."""
-    PORT = None
-    FAMILY = None
+    PORT = FAMILY = None
+    TMPFS = None  # mount options of a tmpfs for the work folder, on a wineserver of its own
 
     @classmethod
     def setUpClass(cls):
-        cls.installed = cycle.installed_device(PREFIX, cls.PORT, cls.FAMILY)
-        cls.installed.__enter__()
+        if cls.TMPFS:
+            cls.enterClassContext(cycle.private_wineserver(PREFIX))
+        cls.enterClassContext(cycle.installed_device(PREFIX, cls.PORT, cls.FAMILY))
 
-    @classmethod
-    def tearDownClass(cls):
-        cls.installed.__exit__(None, None, None)
-
-    def run_cycle(self, block=BLOCK, plugged=True, **kwargs):
+    def run_cycle(self, block=BLOCK, plugged=True, hold_for=None, **kwargs):
         case = f"{PLATFORM}_{self.FAMILY}_{self._testMethodName[5:]}"
-        if not plugged:
-            return cycle.run_cycle(PREFIX, BIN, TOOLS_BIN, case, None, **kwargs)
-        with serialdevice.SerialDevice(PREFIX, self.PORT) as device:
-            return cycle.run_cycle(PREFIX, BIN, TOOLS_BIN, case, block, device=device, **kwargs)
+        work = (cycle.appdata_work_folder(PREFIX) if kwargs.get("appdata_rule")
+                else cycle.case_work_folder(PREFIX, case))
+        os.makedirs(work, exist_ok=True)
+        if self.TMPFS:
+            cycle.mount_tmpfs(work, self.TMPFS)
+        watch = libc.inotify_init1(os.O_NONBLOCK)
+        if libc.inotify_add_watch(watch, os.fsencode(work),
+                                  IN_MODIFY | IN_MOVED_TO | IN_CREATE | IN_DELETE) < 0:
+            raise OSError(ctypes.get_errno(), f"inotify on {work}")
+        with Device(PREFIX, self.PORT) if plugged else contextlib.nullcontext() as device:
+            if hold_for:
+                device.hold_for = os.path.join(work, hold_for)
+            result = cycle.run_cycle(PREFIX, BIN, TOOLS_BIN, case, block, device=device, **kwargs)
+            result.line = device and device.line()  # as the receiver left it
+        changes = changes_of(watch)
+        # A host that reads the status file once, the moment DataReady.csv
+        # appears, finds what the stand-in found later: from then on the
+        # status and the data change only by their deletion.
+        ready = [i + 1 for i, c in enumerate(changes) if c == (IN_CREATE, "DataReady.csv")]
+        after = changes[ready[-1] if ready else len(changes):]
+        result.deleted = [name for event, name in after if event == IN_DELETE]
+        self.assertEqual([], [(event, name) for event, name in after if event != IN_DELETE
+                              and name in ("ErrorMessage.csv", "ReceiveData.csv")])
+        return result
 
-    def assertPublishedAndCleaned(self, result, block=BLOCK):
-        self.assertEqual("0", result.exit, result.report)
+    def assertEnded(self, result, exit_code, final_status, left):
+        self.assertEqual(exit_code, result.exit, result.report)
+        self.assertEqual(final_status, result.final_status)
+        self.assertEqual(left, result.left)
+
+    def assertPublishedAndCleaned(self, result):
+        self.assertEnded(result, "0", None, [])
         self.assertEqual(b"0", result.ready_status)
-        self.assertEqual(published(block[:cycle.BLOCK_SIZE]), result.data)
-        self.assertEqual([], result.left)
+        self.assertEqual(b"".join(b"%d\r\n" % b for b in BLOCK), result.data)
+        self.assertEqual(CLEAN_UP, result.deleted)  # DataReady.csv last: no marker without data
+        self.assertEqual((19200, 1), result.line)  # a pty shows neither data bits nor parity
 
 
 class NtFamily(Cycles):
     PORT = 31
     FAMILY = "nt"
 
-    def test_win7_and_win10_take_the_application_data_folder(self):
-        for version, burst in (("win7", False), ("win10", True)):
-            with self.subTest(version):
-                result = self.run_cycle(windows_version=version, appdata_rule=True, burst=burst)
-                self.assertPublishedAndCleaned(result)
+    def test_win7_and_win10_publish_in_the_application_data_folder(self):
+        # Started in C:\, where the current-directory rule would name no folder.
+        common = dict(appdata_rule=True, host_args=["--start-in", "C:\\"])
+        for name, kwargs in (("win7, paced, over an earlier run's files",
+                              dict(windows_version="win7", plant=dict.fromkeys(CLEAN_UP, b"old"))),
+                             ("win10, in a burst with 50 bytes too many",
+                              dict(windows_version="win10", block=BLOCK + bytes(50), burst=True))):
+            with self.subTest(name):
+                self.assertPublishedAndCleaned(self.run_cycle(**common, **kwargs))
 
-    def test_winxp_takes_the_current_directory_while_the_host_reads_the_status(self):
-        result = self.run_cycle(windows_version="winxp", host_args=["--hold-status-open"])
-        self.assertPublishedAndCleaned(result)
-        # The host held the status file open from its first line on; the
-        # receiver's appends went on, and every read showed what was written so far.
-        receiving = status(*ARMED, *steps(6))
-        self.assertIn(receiving, result.status_seen)
-        for seen in result.status_seen:
-            self.assertTrue(seen == b"0" or receiving.startswith(seen), seen)
-
-    def test_more_than_a_block_publishes_the_first_350_bytes(self):
-        result = self.run_cycle(BLOCK + bytes(range(50)), burst=True)
-        self.assertPublishedAndCleaned(result)
-
-    def test_stale_exchange_files_are_removed_at_start(self):
-        stale = {name: b"stale\r\n" for name in
-                 ("ReceiveData.csv", "DataReady.csv", "ErrorMessage.csv", "StopCommand.csv")}
-        result = self.run_cycle(plant=stale)
-        self.assertPublishedAndCleaned(result)
-
-    def test_stop_marker_ends_the_wait_for_the_first_byte(self):
-        result = self.run_cycle(None, host_args=["--stop-when-armed"])
-        self.assertEqual("8", result.exit)
-        self.assertEqual(STOPPED, result.final_status)
-        self.assertEqual(["ErrorMessage.csv", "StopCommand.csv"], result.left)
-
-    def test_stop_marker_held_without_read_sharing_counts_only_once_released(self):
+    def test_stop_marker_ends_the_wait_once_its_writer_lets_it_be_read(self):
         result = self.run_cycle(None, host_args=["--hold-stop-locked", "700"])
         self.assertEqual(["1"], result.report.get("running_while_stop_locked"))
-        self.assertEqual("8", result.exit)
-        self.assertEqual(STOPPED, result.final_status)
+        self.assertEnded(result, "8", STOPPED, ["ErrorMessage.csv", "StopCommand.csv"])
 
-    def test_stop_marker_during_the_block_acknowledges_the_published_data(self):
-        result = self.run_cycle(host_args=["--stop-when-receiving", "--no-ack"])
-        self.assertEqual("0", result.exit, result.report)
-        self.assertEqual([], result.left)
+    def test_stop_marker_made_during_the_block_acknowledges_the_published_data(self):
+        result = self.run_cycle(hold_for="StopCommand.csv",
+                                host_args=["--stop-when-receiving", "--no-ack"])
+        self.assertEnded(result, "0", None, [])
 
-    def test_receive_data_created_by_someone_else_fails_the_publication(self):
-        result = self.run_cycle(host_args=["--plant-receive-data"])
-        self.assertEqual("5", result.exit, result.report)
-        self.assertEqual(FILE_FAILED, result.final_status)
-        self.assertIsNone(result.data)
-        self.assertEqual(["DataReady.csv", "ErrorMessage.csv", "ReceiveData.csv", "tempdata.csv"],
-                         result.left)
+    def test_receive_data_made_by_someone_else_fails_the_publication(self):
+        # The host holds the status file open while the receiver writes it, and
+        # plants ReceiveData.csv once it has read step line 6.
+        result = self.run_cycle(hold_for="ReceiveData.csv",
+                                host_args=["--hold-status-open", "--plant-receive-data"])
+        self.assertEnded(result, "5", FILE_FAILED,
+                         ["DataReady.csv", "ErrorMessage.csv", "ReceiveData.csv", "tempdata.csv"])
 
     def test_a_short_block_times_out_with_its_count(self):
-        result = self.run_cycle(BLOCK[:100], burst=True)
-        self.assertEqual("9", result.exit)
-        self.assertEqual(timed_out(100), result.final_status)
-        self.assertEqual(["ErrorMessage.csv"], result.left)
+        self.assertEnded(self.run_cycle(BLOCK[:100], burst=True), "9", TIMED_OUT_AT_100,
+                         ["ErrorMessage.csv"])
 
     def test_start_up_failures_leave_the_folder_untouched(self):
-        earlier = {"ReceiveData.csv": b"1\r\n", "StopCommand.csv": b""}
-        without_windowsver = os.path.join(BIN, "without_windowsver", "Vetrolink.dll")
-        for name, kwargs in (("no device", dict(plugged=False)),
-                             ("no library", dict(library=None)),
-                             ("library without WindowsVer", dict(library=without_windowsver))):
+        without_exports = os.path.join(BIN, "without_exports", "Vetrolink.dll")
+        for name, kwargs in (("no device", dict(plugged=False)), ("no library", dict(library=None)),
+                             ("a library without WindowsVer", dict(library=without_exports))):
             with self.subTest(name):
-                result = self.run_cycle(plant=earlier, **kwargs)
-                self.assertEqual("3", result.exit)
-                self.assertEqual(["ReceiveData.csv", "StopCommand.csv"], result.left)
-                self.assertIsNone(result.final_status)
+                earlier = {"ReceiveData.csv": b"1\r\n", "StopCommand.csv": b""}
+                self.assertEnded(self.run_cycle(plant=earlier, **kwargs), "3", None, [*earlier])
 
     def test_a_current_directory_too_short_to_name_a_folder_ends_with_exit_1(self):
-        result = self.run_cycle(None, host_args=["--start-in", "C:\\"],
-                                plant={"StopCommand.csv": b""})
-        self.assertEqual("1", result.exit)
-        self.assertEqual(["StopCommand.csv"], result.left)
+        planted = {"StopCommand.csv": b""}
+        self.assertEnded(self.run_cycle(None, host_args=["--start-in", "C:\\"], plant=planted), "1",
+                         None, [*planted])
 
 
 class FullDisk(Cycles):
-    """The work folder on a one-page tmpfs, which the status file's first
-    line takes: the status lines still fit, the 350 data lines do not."""
+    """The work folder on a one-page tmpfs: the status lines fit, the data lines do not."""
     PORT = 33
     FAMILY = "nt"
-
-    @classmethod
-    def setUpClass(cls):
-        cls.server = cycle.private_wineserver(PREFIX)
-        cls.server.__enter__()
-        super().setUpClass()
-
-    @classmethod
-    def tearDownClass(cls):
-        super().tearDownClass()
-        cls.server.__exit__(None, None, None)
+    TMPFS = "size=4k"
 
     def test_a_block_that_did_not_reach_the_disk_is_not_published(self):
-        result = self.run_cycle(work_tmpfs="size=4k")
-        self.assertEqual("5", result.exit, result.report)
-        self.assertEqual(FILE_FAILED, result.final_status)
-        self.assertEqual(["DataReady.csv", "ErrorMessage.csv", "tempdata.csv"], result.left)
+        left = ["DataReady.csv", "ErrorMessage.csv", "tempdata.csv"]
+        self.assertEnded(self.run_cycle(), "5", FILE_FAILED, left)
 
 
 class Family98(Cycles):
+    """The 98 family's registry search and its current-directory rule."""
     PORT = 32
     FAMILY = "98"
 
     def test_win98_takes_the_current_directory(self):
-        result = self.run_cycle(windows_version="win98")
-        self.assertPublishedAndCleaned(result)
+        self.assertPublishedAndCleaned(self.run_cycle(windows_version="win98"))
 
 
 if __name__ == "__main__":
-    for name in ("VL_WINE_PREFIX", "VL_BIN_DIR", "VL_TOOLS_BIN_DIR"):
-        if not os.environ.get(name):
-            sys.exit(f"{name} is not set")
+    if not (PREFIX and BIN and TOOLS_BIN):
+        sys.exit("VL_WINE_PREFIX, VL_BIN_DIR and VL_TOOLS_BIN_DIR must be set")
     if "FullDisk" in sys.argv[1:] and os.environ.get("VL_PRIVATE_MOUNTS") != "1":
         # Its mounts and its wineserver stay inside a mount namespace of its own.
         if os.geteuid() != 0:

@@ -188,20 +188,16 @@ def case_work_folder(prefix, case):
 
 def run_cycle(prefix, bin_dir, tools_bin_dir, case, block=None, *, device=None,
               windows_version="winxp", appdata_rule=False, burst=False, host_args=(),
-              plant=None, library="default", work_tmpfs=None, timeout=30.0):
+              plant=None, library="default", timeout=30.0):
     """Runs one cycle and returns a Cycle.
 
     DEVICE (a serialdevice.SerialDevice) sends BLOCK once the receiver waits
     for it (None: sends nothing). PLANT: {file name: bytes} put into the work
     folder before the receiver starts. HOST_ARGS: more hoststandin options.
-    LIBRARY: the DLL put beside the receiver as Vetrolink.dll (None: none).
-    WORK_TMPFS: the work folder is a tmpfs mounted with these options (root,
-    with a private_wineserver)."""
+    LIBRARY: the DLL put beside the receiver as Vetrolink.dll (None: none)."""
     receiver = prepare_receiver(prefix, bin_dir, case, library)
     work = appdata_work_folder(prefix) if appdata_rule else case_work_folder(prefix, case)
     os.makedirs(work, exist_ok=True)
-    if work_tmpfs:
-        mount_tmpfs(work, work_tmpfs)
     for name in os.listdir(work):
         os.unlink(os.path.join(work, name))
     for name, content in (plant or {}).items():

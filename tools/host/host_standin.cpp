@@ -11,9 +11,9 @@
 //                            characters replaced by "Work" name the folder)
 //     --windows-version V    Wine's Windows version for the receiver's file
 //                            name while it runs (win98, winxp, win7, win10...)
-//     --stop-when-armed      create StopCommand.csv once the receiver waits
-//     --hold-stop-locked MS  ...or create it held open without read sharing
-//                            for MS milliseconds, then release it
+//     --hold-stop-locked MS  create StopCommand.csv once the receiver waits,
+//                            held open without read sharing for MS
+//                            milliseconds, then release it
 //     --stop-when-receiving  create StopCommand.csv once the block has begun
 //     --plant-receive-data   create ReceiveData.csv once the block has begun
 //     --hold-status-open     keep the status file open (read, sharing read
@@ -41,7 +41,7 @@ namespace
 
 struct Options {
     std::string receiver, report, work, startIn, windowsVersion;
-    bool stopWhenArmed = false, stopWhenReceiving = false, plantReceiveData = false;
+    bool stopWhenReceiving = false, plantReceiveData = false;
     bool holdStatusOpen = false, acknowledge = true;
     DWORD holdStopLockedMs = 0, timeoutMs = 30000;
 };
@@ -183,8 +183,6 @@ bool ParseOptions(int argc, char **argv, Options &o)
             o.startIn = value();
         else if (a == "--windows-version")
             o.windowsVersion = value();
-        else if (a == "--stop-when-armed")
-            o.stopWhenArmed = true;
         else if (a == "--hold-stop-locked")
             o.holdStopLockedMs = std::strtoul(value().c_str(), nullptr, 10);
         else if (a == "--stop-when-receiving")
@@ -307,7 +305,6 @@ int Run(const Options &o)
         if (!armed && text.find(kArmedStep) != std::string::npos) {
             armed = true;
             report.Add("armed_ms", MsSince(started));
-            if (o.stopWhenArmed) CreateEmpty(stop);
             if (o.holdStopLockedMs) {
                 HANDLE locked =
                     CreateFileA(stop.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
