@@ -1,5 +1,4 @@
-// The receiver against a fake of its seam, for what Wine cannot show; the
-// rest runs end to end (e2e_test.py).
+// The receiver through its seam, for what Wine cannot show (the rest: e2e_test.py).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -16,11 +15,10 @@ namespace
 
 using Calls = std::vector<std::string>;
 
-// The outside world in memory. The device sends one byte a read; the clock
-// reads 0 from the first byte on and moves with the 350th. Then the device is
-// silent, the clock jumps and a stop marker appears: every wait of the cycle
-// ends. The host acknowledges as soon as DataReady.csv exists. The library
-// fills the receiver's 100 bytes for the port list without a comma or a NUL.
+// The outside world in memory. The device sends a byte a read, the clock reads
+// 0 from the first on and moves with the 350th; then the clock jumps and a stop
+// marker appears, so every wait ends. The host acknowledges once DataReady.csv
+// exists. The library fills the port list's 100 bytes with no comma, no NUL.
 class FakeCalls final : public ReceiverCalls
 {
 public:
