@@ -1,200 +1,148 @@
-// Wendra.exe started with exact command-line texts against the spreadsheet
-// stand-in (tools/spreadsheet), which logs every call it receives; also the
-// stand-in's own limits. The win32 build runs its 32-bit Wendra.exe against
-// the 64-bit stand-in.
+// Wendra.exe (32-bit in the win32 build) started with exact command lines against the 64-bit
+// spreadsheet stand-in (tools/spreadsheet), whose log shows every call it received.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
-#include "spreadsheet_standin.h"
+#include "wine_support.h"
 
 namespace
 {
 
 using Lines = std::vector<std::string>;
-using winetest::LaunchExact;
-using winetest::SpreadsheetStandIn;
+using Options = std::vector<std::wstring>;
 
-std::string WendraPath() { return winetest::ProgramDir() + "\\Wendra.exe"; }
-std::string QuotedWendra() { return "\"" + WendraPath() + "\""; }
+std::string Wendra() { return "\"" + winetest::ProgramDir() + "\\Wendra.exe\""; }
 
-// The stand-in's log lines.
-const std::string kWorkbooks = "Application.Workbooks get args=() alerts=on";
+// Runs Wendra.exe with exactly `commandLine` (ANSI code page bytes; Wine passes the code page on
+// with the Unix locale) while the stand-in runs with `options`, and checks the stand-in's log.
+// The stand-in's path is a Unix one (Z: is the Unix root); its log goes to the current folder.
+void ExpectCalls(const Lines &calls, const Options &options, std::string commandLine)
+{
+    const std::wstring standIn = L"Z:" + std::wstring(_wgetenv(L"VL_TOOLS_BIN_DIR"));
+    std::wstring line = L"spreadsheet --log vl-calls.log --ready vl-ready";
+    for (const std::wstring &option : options)
+        line += L" \"" + option + L"\"";
+    DeleteFileA("vl-calls.log");
+    DeleteFileA("vl-ready");
+    STARTUPINFOW startupW{};
+    STARTUPINFOA startupA{};
+    startupW.cb = startupA.cb = sizeof startupA; // the same record, with other string types
+    PROCESS_INFORMATION spreadsheet{}, wendra{};
+    ASSERT_TRUE(winetest::StartProcess([&] {
+        return CreateProcessW((standIn + L"/spreadsheet.exe").c_str(), &line[0], nullptr, nullptr,
+                              FALSE, 0, nullptr, nullptr, &startupW, &spreadsheet);
+    }));
+    for (int i = 0; i < 1500 && GetFileAttributesA("vl-ready") == INVALID_FILE_ATTRIBUTES; ++i)
+        Sleep(20);
+    EXPECT_TRUE(winetest::StartProcess([&] {
+        return CreateProcessA((winetest::ProgramDir() + "\\Wendra.exe").c_str(), &commandLine[0],
+                              nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startupA, &wendra);
+    }));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(wendra.hProcess, 30000)) << "Wendra.exe ended";
+    DWORD exitCode = ~0u;
+    EXPECT_TRUE(GetExitCodeProcess(wendra.hProcess, &exitCode) && exitCode == 0) << exitCode;
+    PostThreadMessageW(spreadsheet.dwThreadId, WM_QUIT, 0, 0);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(spreadsheet.hProcess, 20000)) << "stand-in ended";
+    for (const PROCESS_INFORMATION &process : {wendra, spreadsheet}) {
+        TerminateProcess(process.hProcess, 999); // if it still runs
+        WaitForSingleObject(process.hProcess, INFINITE);
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+    }
+    Lines log;
+    std::ifstream file("vl-calls.log");
+    for (std::string text; std::getline(file, text);)
+        log.push_back(text);
+    EXPECT_EQ(calls, log) << commandLine;
+}
+
 const std::string kCount = "Workbooks.Count get args=() alerts=on";
 const std::string kAlertsOff = "Application.DisplayAlerts put args=(BOOL 0) named=(-3) alerts=on";
 const std::string kAlertsOn = "Application.DisplayAlerts put args=(BOOL -1) named=(-3) alerts=off";
-const std::string kFailed = " -> failed";
 
-std::string Item(int i)
+// Workbooks, then Count, Item and Name for books 1 to n; then book n closed with the alerts off,
+// or (closes = false) one more Count; then the end, with the books still open.
+Lines Walk(int n, bool closes, const char *open)
 {
-    return "Workbooks.Item get args=(I4 " + std::to_string(i) + ") alerts=on";
-}
-std::string Name(int book)
-{
-    return "Workbook.Name get args=() alerts=on book=" + std::to_string(book);
-}
-std::string Close(int book)
-{
-    return "Workbook.Close method args=() alerts=off book=" + std::to_string(book);
-}
-std::string End(const char *open, bool alerts = true)
-{
-    return std::string("end alerts=") + (alerts ? "on" : "off") + " open=(" + open + ")";
-}
-
-// Workbooks, then Count, Item and Name for books 1 to n.
-Lines Walk(int n)
-{
-    Lines lines{kWorkbooks};
+    Lines lines{"Application.Workbooks get args=() alerts=on"};
     for (int i = 1; i <= n; ++i)
-        lines.insert(lines.end(), {kCount, Item(i), Name(i)});
+        lines.insert(lines.end(),
+                     {kCount, "Workbooks.Item get args=(I4 " + std::to_string(i) + ") alerts=on",
+                      "Workbook.Name get args=() alerts=on book=" + std::to_string(i)});
+    const std::string close = "Workbook.Close method args=() alerts=off book=" + std::to_string(n);
+    for (const std::string &line : closes ? Lines{kAlertsOff, close, kAlertsOn} : Lines{kCount})
+        lines.push_back(line);
+    lines.push_back(std::string("end alerts=on open=(") + open + ")");
     return lines;
 }
 
-Lines operator+(Lines a, const Lines &b)
+TEST(EndToEnd, ClosesTheFirstBookOfThatName)
 {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
+    ASSERT_EQ(1252u, GetACP()) << "LC_ALL of this test entry";
+    const Options two = {L"--book", L"Book1.xlsx", L"--book", L"Report.XLSX"};
+    ExpectCalls(Walk(2, true, "1"), two, Wendra() + " report.xlsx");
+    // Only A to Z are folded, not 0x40 and 0x5B next to them.
+    ExpectCalls(Walk(3, true, "1 2"), {L"--book", L"@{", L"--book", L"`[", L"--book", L"`{"},
+                Wendra() + " `{");
+    // Quotes and trailing blanks belong to the argument; bytes up to 0x20 end the program name.
+    ExpectCalls(Walk(2, false, "1 2"), two, Wendra() + " \"Report.XLSX\"");
+    ExpectCalls(Walk(2, false, "1 2"), two, Wendra() + " Report.XLSX ");
+    ExpectCalls(Walk(2, true, "1"), two, "Wendra\x01report.xlsx");
+    ExpectCalls({"end alerts=on open=(1 2)"}, two, Wendra() + "   \t ");
+    // A null name matches nothing; the count is read anew in every pass.
+    ExpectCalls(Walk(2, true, "1"), {L"--null-book", L"--book", L"x"}, Wendra() + " X");
+    ExpectCalls(Walk(1, false, "1"),
+                {L"--book", L"a", L"--book", L"b", L"--shrink-after", L"Workbook.Name#1",
+                 L"--shrink-to", L"1"},
+                Wendra() + " zzz");
+    // Code page 1252 lacks CJK characters ("?"); bytes from 0x80 match as they are (0xA0 too).
+    const Options cp1252 = {L"--book", L"\u5831\u544a.xlsx", L"--book", L"\u00a0\u00c4rger.xlsx"};
+    ExpectCalls(Walk(1, true, "2"), cp1252, Wendra() + " ??.XLSX");
+    ExpectCalls(Walk(2, true, "1"), cp1252, Wendra() + " \xA0\xC4RGER.xlsx");
+    ExpectCalls(Walk(2, false, "1 2"), cp1252, Wendra() + " \xA0\xE4rger.xlsx");
 }
 
-struct Case {
-    const char *what;
-    std::vector<std::wstring> standIn;
-    std::string commandLine; // the whole text Wendra.exe is started with
-    Lines calls;             // the stand-in's log
-};
-
-void RunCases(const std::vector<Case> &cases)
+// Each call of a clean close fails in turn (by exception and by plain HRESULT by turns): nothing
+// follows but, once the alerts are off and unless that call failed, one that switches them on.
+TEST(EndToEnd, AFailedCallEndsTheCloseWithTheAlertsOn)
 {
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        SpreadsheetStandIn standIn(c.standIn);
-        EXPECT_EQ(0u, LaunchExact(WendraPath(), c.commandLine));
-        EXPECT_EQ(c.calls, standIn.Stop());
+    const Lines clean = Walk(1, true, ""); // the calls, then the end line
+    std::map<std::string, int> seen;
+    for (size_t n = 0; n + 1 < clean.size(); ++n) {
+        const std::string call = clean[n].substr(0, clean[n].find(' '));
+        const std::string fail =
+            call + "#" + std::to_string(++seen[call]) + (n % 2 ? "=0x80004005" : "");
+        Lines expected(clean.begin(), clean.begin() + n + 1);
+        expected.back() += " -> failed";
+        const bool onFailed = n + 2 == clean.size();
+        if (std::count(expected.begin(), expected.end(), kAlertsOff) && !onFailed)
+            expected.push_back(kAlertsOn);
+        expected.push_back(onFailed ? "end alerts=off open=()" : "end alerts=on open=(1)");
+        ExpectCalls(expected,
+                    {L"--book", L"Book", L"--fail", std::wstring(fail.begin(), fail.end())},
+                    Wendra() + " BOOK");
     }
 }
 
-TEST(EndToEnd, ClosesTheNamedBookWithAlertsOffAroundClose)
-{
-    const std::vector<std::wstring> two = {L"--book", L"Book1.xlsx", L"--book", L"Report.XLSX"};
-    RunCases({
-        {"name differing in case", two, QuotedWendra() + " report.xlsx",
-         Walk(2) + Lines{kAlertsOff, Close(2), kAlertsOn, End("1")}},
-        {"quoted argument", two, QuotedWendra() + " \"Report.XLSX\"",
-         Walk(2) + Lines{kCount, End("1 2")}},
-        {"trailing blank", two, QuotedWendra() + " Report.XLSX ",
-         Walk(2) + Lines{kCount, End("1 2")}},
-        {"two books differing in case",
-         {L"--book", L"BOOK.xlsx", L"--book", L"book.xlsx"},
-         QuotedWendra() + " Book.xlsx",
-         Walk(1) + Lines{kAlertsOff, Close(1), kAlertsOn, End("2")}},
-        {"no workbook", {}, QuotedWendra() + " Book.xlsx", Lines{kWorkbooks, kCount, End("")}},
-        {"a null name matches nothing",
-         {L"--null-book", L"--book", L"x"},
-         QuotedWendra() + " X",
-         Walk(2) + Lines{kAlertsOff, Close(2), kAlertsOn, End("1")}},
-        {"collection shrinking during the walk",
-         {L"--book", L"a", L"--book", L"b", L"--book", L"c", L"--book", L"d", L"--shrink-after",
-          L"Workbook.Name#1", L"--shrink-to", L"2"},
-         QuotedWendra() + " zzz",
-         Walk(2) + Lines{kCount, End("1 2")}},
-    });
-}
-
-TEST(EndToEnd, EmptyArgumentMakesNoCall)
-{
-    const std::vector<std::wstring> one = {L"--book", L"Book.xlsx"};
-    RunCases({
-        {"program name only", one, QuotedWendra(), Lines{End("1")}},
-        {"program name and blanks", one, QuotedWendra() + "   \t ", Lines{End("1")}},
-        {"unquoted program name", one, "Wendra.exe", Lines{End("1")}},
-    });
-}
-
-TEST(EndToEnd, FailuresNeverLeaveTheAlertsOff)
-{
-    const std::vector<std::wstring> one = {L"--book", L"Book.xlsx"};
-    auto with = [&](std::vector<std::wstring> more) {
-        more.insert(more.begin(), one.begin(), one.end());
-        return more;
-    };
-    RunCases({
-        {"Close fails", with({L"--fail", L"Workbook.Close"}), QuotedWendra() + " book.xlsx",
-         Walk(1) + Lines{kAlertsOff, Close(1) + kFailed, kAlertsOn, End("1")}},
-        {"switching the alerts on fails", with({L"--fail", L"Application.DisplayAlerts#2"}),
-         QuotedWendra() + " book.xlsx",
-         Walk(1) + Lines{kAlertsOff, Close(1), kAlertsOn + kFailed, End("", false)}},
-        {"Count fails with a plain HRESULT", with({L"--fail", L"Workbooks.Count#2=0x80004005"}),
-         QuotedWendra() + " other.xlsx", Walk(1) + Lines{kCount + kFailed, End("1")}},
-    });
-}
-
-TEST(EndToEnd, NoSpreadsheetRunningEndsAtOnce)
-{
-    EXPECT_EQ(0u, LaunchExact(WendraPath(), QuotedWendra() + " Book.xlsx"));
-}
-
-// Names outside ASCII in code page 1252: what it lacks (CJK characters have
-// no look-alike there) becomes '?', and a leading byte of 0x80 and above
-// stays part of the argument.
-TEST(EndToEnd, ComparesNamesInTheAnsiCodePage)
-{
-    ASSERT_EQ(1252u, GetACP()) << "LC_ALL of this test entry";
-    const std::vector<std::wstring> books = {L"--book", L"\u5831\u544a.xlsx", L"--book",
-                                             L"\u00c4rger.xlsx"};
-    RunCases({
-        {"characters the code page lacks", books, QuotedWendra() + " ??.XLSX",
-         Walk(1) + Lines{kAlertsOff, Close(1), kAlertsOn, End("2")}},
-        {"high byte at the start", books, QuotedWendra() + " \xC4RGER.xlsx",
-         Walk(2) + Lines{kAlertsOff, Close(2), kAlertsOn, End("1")}},
-        {"accented letters are not folded", books, QuotedWendra() + " \xE4rger.xlsx",
-         Walk(2) + Lines{kCount, End("1 2")}},
-    });
-}
-
-// Under LC_ALL=ja_JP.UTF-8 Wine's ANSI code page is 932 (its own ctest
-// entry). The bytes here come from Python's cp932 codec.
-const std::string kReportUpper = "\x95\xf1\x8d\x90\x8f\x91.XLSX";     // 報告書.XLSX
-const std::string kDoubleByteToken = "\x83\x5c\"\x95\x5c \x8e\xa6\""; // ソ"表 示"
+// LC_ALL=ja_JP.UTF-8 (its own ctest entry) gives code page 932. Python's cp932 codec made the
+// bytes: "報告書.XLSX" and "メ\"表 示\"" (the second byte of メ is itself a lead byte).
+const std::string kReportUpper = "\x95\xf1\x8d\x90\x8f\x91.XLSX";
+const std::string kDoubleByteToken = "\x83\x81\"\x95\x5c \x8e\xa6\"";
 
 TEST(EndToEnd932, JapaneseNamesMatchByteForByte)
 {
     ASSERT_EQ(932u, GetACP()) << "LC_ALL of this test entry";
-    const std::vector<std::wstring> books = {L"--book", L"\u5831\u544a.xlsx",
-                                             L"--book", L"\u5831\u544a\u66f8.xlsx",
-                                             L"--book", L"\u5831\u544a\u66f8.xlsx"};
-    const Lines closesTheSecond = Walk(2) + Lines{kAlertsOff, Close(2), kAlertsOn, End("1 3")};
-    RunCases({
-        {"name in upper-case ASCII letters", books, QuotedWendra() + " " + kReportUpper,
-         closesTheSecond},
-        {"double-byte first token with quotes", books, kDoubleByteToken + " " + kReportUpper,
-         closesTheSecond},
-        {"a name none of them has", books, QuotedWendra() + " " + kReportUpper.substr(0, 10),
-         Walk(3) + Lines{kCount, End("1 2 3")}},
-    });
-}
-
-// The stand-in's own limits: the demo ends it after a named call, and it
-// ends by itself after its lifetime.
-TEST(StandIn, EndsAfterTheNamedCall)
-{
-    SpreadsheetStandIn standIn(
-        {L"--book", L"Book.xlsx", L"--end-after", L"Application.DisplayAlerts#2"});
-    EXPECT_EQ(0u, LaunchExact(WendraPath(), QuotedWendra() + " Other.xlsx"));
-    EXPECT_FALSE(standIn.WaitForEnd(200));
-    EXPECT_EQ(0u, LaunchExact(WendraPath(), QuotedWendra() + " Book.xlsx"));
-    EXPECT_TRUE(standIn.WaitForEnd(20000));
-    const Lines noMatch = Walk(1) + Lines{kCount};
-    EXPECT_EQ((noMatch + Walk(1) + Lines{kAlertsOff, Close(1), kAlertsOn, End("")}),
-              standIn.Stop());
-}
-
-TEST(StandIn, EndsByItself)
-{
-    SpreadsheetStandIn standIn({L"--book", L"a.xlsx", L"--lifetime", L"1"});
-    EXPECT_TRUE(standIn.WaitForEnd(20000));
-    EXPECT_EQ(Lines{End("1")}, standIn.Stop());
+    const Options books = {L"--book", L"\u5831\u544a.xlsx",
+                           L"--book", L"\u5831\u544a\u66f8.xlsx",
+                           L"--book", L"\u5831\u544a\u66f8.xlsx"};
+    ExpectCalls(Walk(2, true, "1 3"), books, Wendra() + " " + kReportUpper);
+    ExpectCalls(Walk(2, true, "1 3"), books, kDoubleByteToken + " " + kReportUpper);
+    ExpectCalls(Walk(3, false, "1 2 3"), books, Wendra() + " " + kReportUpper.substr(0, 10));
 }
 
 } // namespace
