@@ -1,18 +1,13 @@
 #!/usr/bin/python3
-"""Checks what a user's PC needs of each deliverable, from its PE headers.
+"""Checks each deliverable's import table and resources, as a user's PC sees them.
 
   check_binaries.py TABLE FILE=WINDOWS... --version X.Y.Z [--exports NAME,NAME,...]
 
-TABLE (windows_exports.csv) names, for every system function a deliverable
-may import, the oldest Windows that exports it. Each FILE may import only
-functions of the table whose Windows is not newer than WINDOWS, the oldest
-one the file serves; a function the table lacks needs a person to look it up.
-Each FILE carries one resource, its version X.Y.Z, and no other: no
-application manifest, no icon. With --exports, the first FILE (the DLL) must
-export exactly those names: no more, no fewer, none with a stdcall @n
-decoration.
-
-Run it with Debian's python3, which has python3-pefile.
+Each FILE may import only functions that TABLE (windows_exports.csv) lists as
+exported by WINDOWS, the oldest Windows the file serves, or earlier; a function
+the table lacks needs a person to look it up. Each FILE carries its version
+X.Y.Z and no other resource. With --exports, the first FILE (the DLL) exports
+exactly those names, none with a stdcall @n decoration. Needs python3-pefile.
 """
 import argparse
 import csv
@@ -65,12 +60,12 @@ def main(argv):
     parser.add_argument("--version", required=True)
     parser.add_argument("--exports", type=lambda names: sorted(names.split(",")))
     options = parser.parse_args(argv[1:])
-    args, expected = [options.table] + options.files, options.exports
-    with open(args[0], newline="") as table_file:
+    expected = options.exports
+    with open(options.table, newline="") as table_file:
         table = {(row["dll"].lower(), row["function"]): row["oldest"]
                  for row in csv.DictReader(table_file)}
     failures = []
-    for n, target in enumerate(args[1:]):
+    for n, target in enumerate(options.files):
         path, floor = target.rsplit("=", 1)
         pe = pefile.PE(path)
         imports = list(imported(pe))

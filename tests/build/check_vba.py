@@ -3,14 +3,10 @@
 
   check_vba.py BAS HEADER DLL [DEF]
 
-Both branches of the module (#If VBA7, with PtrSafe, and #Else) declare the
-header's nine plain functions, which the DLL must export, each argument in
-the VBA form of its C type: a handle is a LongPtr from VBA7 on, a Long
-before. With DEF (32-bit builds), each function's stdcall argument bytes
-(Name@N, which the linker matched to the compiled function) are four per
-argument, as VBA pushes them.
-
-Run it with Debian's python3, which has python3-pefile.
+Both branches (#If VBA7 with PtrSafe, and #Else) declare the header's nine
+functions, which the DLL exports, each argument in the VBA form of its C type
+(a handle is a LongPtr from VBA7 on, a Long before). With DEF (32-bit), each
+Name@N has four bytes per argument, as VBA pushes them. Needs python3-pefile.
 """
 import re
 import sys
