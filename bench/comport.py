@@ -56,9 +56,9 @@ def time_calls(prefix, bin_dir, vendor):
     """Microseconds of each call, first calls apart."""
     first, rest = [], []
     for _ in range(RUNS):
-        # Each find step makes two calls: "find RESULT COUNT HEX MICROSECONDS".
+        # Each find step makes one call: "find RESULT COUNT HEX MICROSECONDS".
         out = wine(prefix, os.path.join(bin_dir, "probe.exe"),
-                   *(["find", str(vendor), str(PRODUCT)] * (CALLS // 2)))
+                   *(["find", str(vendor), str(PRODUCT)] * CALLS))
         lines = [line.split() for line in out.splitlines() if line.startswith("find")]
         if len(lines) != CALLS or any(line[1] != "0" for line in lines):
             raise SystemExit(f"ComPort did not find COM{PORT} for vendor {vendor:#x}: {out}")

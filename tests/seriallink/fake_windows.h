@@ -1,13 +1,10 @@
 // A Windows in memory behind the library's seam (win32_calls.h), for what
-// Windows under Wine cannot produce: registry keys and COM ports answer as
-// Windows does unless told otherwise; the port calls are logged with their
-// arguments (numbers in hex). What would hurt a real PC is a violation: a
-// port opened with sharing, a handle used when not open or (Finish) left
-// open. No test framework: the fuzz target uses it too.
+// Wine cannot produce. Port calls are logged (numbers in hex); what would hurt
+// a real PC is a violation: a port opened with sharing, a handle used when not
+// open or (Finish) left open. The fuzz target uses it too.
 #ifndef VETROLINK_TESTS_FAKE_WINDOWS_H
 #define VETROLINK_TESTS_FAKE_WINDOWS_H
 
-#include <algorithm>
 #include <cstring>
 #include <map>
 #include <sstream>
@@ -19,7 +16,7 @@
 namespace vetrolink::testing
 {
 
-constexpr LONG kAsWindows = -1; // an answer the fake works out as Windows would
+constexpr LONG kAsWindows = -1; // a subkey name given as Windows gives it
 
 struct RegistryKey {
     std::vector<std::pair<std::string, LONG>> subkeys; // RegEnumKeyExA's answers, index by index
@@ -33,18 +30,13 @@ class FakeWindows final : public Win32Calls
 {
 public:
     std::map<std::string, RegistryKey> keys; // by path, as the library spells it
-    // Each port's configuration record size; 0: it reports none; -1: in use.
-    std::map<std::string, long> ports;
-    int fill = -1; // the reported record's bytes; -1: each one different
+    std::map<std::string, long> ports;       // the configuration record's size; 0: none; -1: in use
+    unsigned char fill = 0x5b;               // the reported record's bytes
     OSVERSIONINFOA version{};
     BOOL versionAnswer = TRUE, configAccepted = TRUE, purgeAnswer = TRUE;
     mutable std::vector<std::string> log, violations;
     mutable std::vector<unsigned char> applied; // the record SetCommConfig was given
 
-    unsigned char Reported(size_t i) const
-    {
-        return static_cast<unsigned char>(fill >= 0 ? fill : 0x5B + 37 * i);
-    }
     std::vector<std::string> Finish() const
     {
         for (const auto &handle : open_)
@@ -70,8 +62,8 @@ public:
         if (index >= subkeys.size()) return ERROR_NO_MORE_ITEMS;
         const auto &[text, answer] = subkeys[index];
         if (answer == kAsWindows && text.size() >= *length) return ERROR_MORE_DATA;
-        std::memcpy(name, text.c_str(),
-                    std::min<size_t>(text.size() + (answer == kAsWindows), *length));
+        const size_t copied = text.size() + (answer == kAsWindows);
+        std::memcpy(name, text.c_str(), copied < *length ? copied : *length);
         *length = static_cast<DWORD>(text.size());
         return answer == kAsWindows ? ERROR_SUCCESS : answer;
     }
@@ -108,17 +100,14 @@ public:
     {
         Log("GetCommConfig", *size);
         const DWORD needed = static_cast<DWORD>(ports.at(Handle(handle).first.substr(4)));
-        if (needed == 0) return FALSE;
-        const bool fits = *size >= needed;
-        for (DWORD i = 0; fits && i < needed; ++i)
-            reinterpret_cast<unsigned char *>(config)[i] = Reported(i);
-        *size = needed;
+        const bool fits = needed != 0 && *size >= needed;
+        if (fits) std::memset(config, fill, needed);
+        *size = needed ? needed : *size;
         return fits;
     }
     BOOL SetCommConfig(HANDLE, COMMCONFIG *config, DWORD size) const override
     {
-        Log("SetCommConfig", size);
-        // All `size` bytes are read: the sanitizers see a size beyond the record.
+        Log("SetCommConfig", size); // all `size` bytes read: the sanitizers see a size too large
         applied.assign(reinterpret_cast<unsigned char *>(config),
                        reinterpret_cast<unsigned char *>(config) + size);
         return configAccepted;
@@ -153,8 +142,7 @@ private:
     }
     uintptr_t Open(const std::string &path) const
     {
-        open_[++lastHandle_] = {path, 0};
-        return lastHandle_;
+        return open_[++lastHandle_] = {path, 0}, lastHandle_;
     }
     // What the library opened as `handle`: the path and the failed closes.
     std::pair<std::string, int> &Handle(const void *handle) const

@@ -1,20 +1,14 @@
-// Vetrolink.dll as a host program uses it: loaded by name, each export bound
-// with GetProcAddress. Each step on the command line calls one export and
-// prints a line (wine_test.py checks them; bench/ reads the timings):
-//   os                   WindowsVer -> os FAMILY
-//   ver | find V P       AskVer, or ComPort for vendor V and product P, with
-//                        the out-parameters filled with 0x00, then with 0xff:
-//                        two lines ver|find RESULT COUNT HEX MICROSECONDS
-//                        (HEX: the 116 bytes of the text buffer)
-//   open|over PORT BAUD DATABITS PARITY STOPBITS
-//                        SetPort|SetPortOver -> open|over RESULT [untouched]
-//   read COUNT MS        ReadData until COUNT bytes came or MS ms passed
-//                        -> read RESULT HEX CALLS MS_FROM_FIRST_TO_LAST_BYTE
-//   write COUNT          WriteData of the bytes 0, 1, 2 ... -> write RESULT WRITTEN
-//   clear MODE | close   ClearBuffer | CloseCom -> clear|close RESULT
+// Vetrolink.dll as a host program uses it: loaded by name, exports bound with
+// GetProcAddress. Each step calls an export and prints a line (wine_test.py;
+// bench/ reads the timings): os; ver; find VENDOR PRODUCT (the out-parameters
+// filled with 0xff) -> RESULT COUNT HEX MICROSECONDS; open|over PORT BAUD BITS
+// PARITY STOPBITS; read COUNT MS (until COUNT bytes or MS ms) -> RESULT HEX
+// CALLS MS_FROM_FIRST_TO_LAST_BYTE; write COUNT (bytes 0, 1 ...); clear MODE;
+// close.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <numeric>
 #include <string>
 
 #include "Vetrolink.h"
@@ -56,21 +50,17 @@ int main(int argc, char **argv)
                       product = step == "find" ? number() : 0;
             const auto askVer = VL(AskVer);
             const auto comPort = VL(ComPort);
-            for (int fill : {0x00, 0xff}) {
-                char text[116];
-                int count;
-                std::memset(text, fill, sizeof text);
-                std::memset(&count, fill, sizeof count);
-                LARGE_INTEGER start, end, second;
-                QueryPerformanceCounter(&start);
-                int result = step == "ver" ? askVer(text) : comPort(vendor, product, &count, text);
-                QueryPerformanceCounter(&end);
-                QueryPerformanceFrequency(&second);
-                std::printf("%s%s %d %d", fill ? "\n" : "", fill ? step.c_str() : "", result,
-                            count);
-                PrintHex(std::string(text, sizeof text));
-                std::printf(" %lld", (end.QuadPart - start.QuadPart) * 1000000 / second.QuadPart);
-            }
+            char text[116];
+            int count = -1;
+            std::memset(text, 0xff, sizeof text);
+            LARGE_INTEGER start, end, second;
+            QueryPerformanceCounter(&start);
+            int result = step == "ver" ? askVer(text) : comPort(vendor, product, &count, text);
+            QueryPerformanceCounter(&end);
+            QueryPerformanceFrequency(&second);
+            std::printf(" %d %d", result, count);
+            PrintHex(std::string(text, sizeof text));
+            std::printf(" %lld", (end.QuadPart - start.QuadPart) * 1000000 / second.QuadPart);
         } else if (step == "open" || step == "over") {
             const char *name = i < argc ? argv[i++] : "";
             const DWORD baud = number();
@@ -85,36 +75,33 @@ int main(int argc, char **argv)
             const auto readData = VL(ReadData);
             std::string bytes;
             unsigned long calls = 0;
-            DWORD first = 0, last = 0;
-            int result = 1;
-            for (DWORD start = GetTickCount(); static_cast<long>(bytes.size()) < want;) {
+            DWORD first = 0, last = 0, start = GetTickCount();
+            int result;
+            do {
                 unsigned char byte;
                 ++calls;
                 if ((result = readData(port, &byte)) == 0) {
                     last = GetTickCount();
                     first = bytes.empty() ? last : first;
                     bytes += static_cast<char>(byte);
-                } else if (result != 1 || static_cast<long>(GetTickCount() - start) >= limit) {
-                    break;
                 }
-            }
+            } while (static_cast<long>(bytes.size()) < want &&
+                     (result == 0 ||
+                      (result == 1 && static_cast<long>(GetTickCount() - start) < limit)));
             std::printf(" %d", result);
             PrintHex(bytes);
             std::printf(" %lu %lu", calls, static_cast<unsigned long>(last - first));
         } else if (step == "write") {
             unsigned char data[256];
-            for (unsigned k = 0; k < sizeof data; ++k)
-                data[k] = static_cast<unsigned char>(k);
+            std::iota(data, data + sizeof data, 0);
             DWORD written = 0;
-            std::printf(" %d", VL(WriteData)(port, data, number(), &written));
-            std::printf(" %lu", static_cast<unsigned long>(written));
-        } else if (step == "clear") {
-            std::printf(" %d", VL(ClearBuffer)(port, number()));
-        } else if (step == "close") {
-            std::printf(" %d", VL(CloseCom)(port));
+            const int result = VL(WriteData)(port, data, number(), &written);
+            std::printf(" %d %lu", result, static_cast<unsigned long>(written));
+        } else if (step == "clear" || step == "close") {
+            std::printf(" %d",
+                        step == "clear" ? VL(ClearBuffer)(port, number()) : VL(CloseCom)(port));
         } else {
-            std::printf(": no such step\n");
-            return 2;
+            return std::printf(": no such step\n"), 2;
         }
         std::printf("\n");
         std::fflush(stdout);

@@ -1,11 +1,8 @@
 #!/usr/bin/env python3
-"""Vetrolink.dll for real under Wine as a host program binds it (probe.exe,
-see probe.cpp), with registry keys of its own, pty-backed COM ports and the
-simulated device:
-  wine_test.py Discovery   ComPort, WindowsVer, AskVer (ctest lock zeltra98)
-  wine_test.py Port        the port operations, the device on COM22
-Environment: VL_WINE_PREFIX, VL_WINE_RUN, VL_BIN_DIR (ctest passes them).
-ComPort's messages are encoded here by Python's cp932 codec."""
+"""Vetrolink.dll under Wine as a host program binds it (probe.cpp), with
+registry keys of its own, pty-backed COM ports and the simulated device.
+Argument: Discovery (under the ctest lock zeltra98) or Port. ComPort's
+messages are encoded here by Python's cp932 codec."""
 import os
 import shutil
 import subprocess
@@ -19,8 +16,8 @@ import serialdevice  # noqa: E402
 PREFIX, BIN = os.environ["VL_WINE_PREFIX"], os.environ["VL_BIN_DIR"]
 NT_KEY = r"HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Enum\USB\VID_{:04X}&PID_00FF"
 KEY_98 = r"HKEY_LOCAL_MACHINE\Enum\USB\ZELTRAUSBCOMM"
-# Wine gives each program the Windows version set for its file name: copies of
-# probe.exe, and probe_win10.exe, told 10.0 as its manifest declares Windows 10.
+# Wine tells each program the Windows version set for its file name;
+# probe_win10.exe declares Windows 10 in its manifest, as the win10 mode needs.
 MODES = {"probe-win98.exe": "win98", "probe-winxp.exe": "winxp", "probe-win7.exe": "win7",
          "probe-nt40.exe": "nt40", "probe_win10.exe": "win10"}
 MODE_KEYS = {r"HKEY_CURRENT_USER\Software\Wine\AppDefaults" + "\\" + n: m for n, m in MODES.items()}
@@ -52,34 +49,26 @@ def probe(program, steps):
     return [w[:{"find": 4, "ver": 4, "read": 3}.get(w[0])] for w in map(str.split, lines) if w]
 
 
-def found(result, text, count=None, step="find"):
-    """The two lines of ver or find: TEXT in code page 932 and its NUL, the
-    rest of the fill untouched; COUNT None: the count's fill untouched."""
-    return [[step, str(result), str((0, -1)[fill // 255] if count is None else count),
-             (text.encode("cp932") + b"\0").ljust(116, bytes([fill])).hex()] for fill in (0, 255)]
+def found(result, text, count=-1, step="find"):
+    """A ver or find line: TEXT in code page 932 and its NUL, the rest of the
+    0xff fill untouched; count -1: untouched."""
+    return [step, str(result), str(count), (text.encode("cp932") + b"\0").ljust(116, b"\xff").hex()]
 
 
 class Discovery(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
+        registry({**{"-" + key: {} for key in FIXTURES},
+                  **{key: {"Version": mode} for key, mode in MODE_KEYS.items()}})
+        cls.addClassCleanup(registry, {"-" + key: {} for key in FIXTURES})
         for name in MODES:
             if name.startswith("probe-"):
                 shutil.copy(os.path.join(BIN, "probe.exe"), os.path.join(BIN, name))
-        registry({**{"-" + key: {} for key in FIXTURES},
-                  **{key: {"Version": mode} for key, mode in MODE_KEYS.items()}})
+                cls.addClassCleanup(os.unlink, os.path.join(BIN, name))
         # COM10, COM11 free; COM15 a link to nothing (an unplugged adapter),
         # COM16 to what is no terminal (opens, reports no line); COM19 absent.
-        cls.ports = [serialdevice.held_port(PREFIX, p) for p in ("10", "11", "15:dangling",
-                                                                 "16:notty")]
-
-    @classmethod
-    def tearDownClass(cls):
-        for port in cls.ports:
-            port.close()
-        registry({"-" + key: {} for key in FIXTURES})
-        for name in MODES:
-            if name.startswith("probe-"):
-                os.unlink(os.path.join(BIN, name))
+        for port in ("10", "11", "15:dangling", "16:notty"):
+            cls.addClassCleanup(serialdevice.held_port(PREFIX, port).close)
 
     def test_nt_family_lists_free_ports_in_enumeration_order(self):
         nt = NT_KEY.format(0x1a01)
@@ -89,52 +78,49 @@ class Discovery(unittest.TestCase):
                   NT_KEY.format(0x1a02) + r"\5&2c3a0f9&0&1\Device Parameters": {"PortName": "COM15"}})
         for program, family in (("probe-winxp.exe", "2000"), ("probe-win7.exe", "2007")):
             self.assertEqual(probe(program, "os find 0x1a01 255 find 0x1a03 255 find 0x1a02 255"), [
-                ["os", family], *found(0, "COM10,COM11,", 2),
-                *found(4, r"SYSTEM\CurrentControlSet\Enum\USB\Vid_1a03&Pid_00ff"),
-                *found(5, "PortNameが開けないです。", 0)])
+                ["os", family], found(0, "COM10,COM11,", 2),
+                found(4, r"SYSTEM\CurrentControlSet\Enum\USB\Vid_1a03&Pid_00ff"),
+                found(5, "PortNameが開けないです。", 0)])
 
     def test_98_family_keeps_instances_whose_parent_is_the_device_or_unknown(self):
         self.assertEqual(probe("probe-win98.exe", "os find 0x1a11 255"),
-                         [["os", "98"], *found(1, r"Enum\USB\ZELTRAUSBCOMMが開けないです。")])
+                         [["os", "98"], found(1, r"Enum\USB\ZELTRAUSBCOMMが開けないです。")])
         registry({KEY_98 + "\\" + instance: {"ParentDevNode": parent, "PortName": port}
                   for instance, parent, port in (
-                      ("0000", r"USB\VID_1A11&PID_00FF\6&11D1AB8&0&2", "COM10"),  # upper case
+                      ("0000", r"USB\VID_QAQQ&PID_PPFF\6&11D1AB8&0&2", "COM10"),  # 32 apart
                       ("0001", r"USB\VID_1A11&PID_00FE\6&11D1AB8&0&3", "COM11"),  # other product
-                      ("0002", r"USB\VID_1A12&PID_00FF\6&11D1AB8&0&4", "COM19"))})  # no port
+                      ("0002", r"USB\VID_1A11&PID_00F", "COM11"),  # too short
+                      ("0003", r"USB\VID_1A12&PID_00FF\6&11D1AB8&0&4", "COM19"))})  # no port
         self.assertEqual(probe("probe-win98.exe", "find 0x1a12 255"),
-                         found(8, "WDMMDMnがないです。", 0))
-        registry({KEY_98 + r"\0003": {"PortName": "COM11"}})  # no ParentDevNode: kept
-        self.assertEqual(probe("probe-win98.exe", "find 0x1a11 255"), found(0, "COM10,COM11,", 2))
+                         [found(8, "WDMMDMnがないです。", 0)])
+        registry({KEY_98 + r"\0004": {"PortName": "COM11"}})  # no ParentDevNode: kept
+        self.assertEqual(probe("probe-win98.exe", "find 0x1a11 255"), [found(0, "COM10,COM11,", 2)])
 
     def test_windows_version_and_version_text(self):
         self.assertEqual(probe("probe-nt40.exe", "os ver"),
-                         [["os", "0"], *found(0, "Ver5.1", step="ver")])
+                         [["os", "0"], found(0, "Ver5.1", step="ver")])
         self.assertEqual(probe("probe_win10.exe", "os find 0x1a01 255"),
-                         [["os", "0"], *found(6, "パソコンのＯＳは判定できないです。")])
+                         [["os", "0"], found(6, "パソコンのＯＳは判定できないです。")])
 
 
 class Port(unittest.TestCase):
     def test_port_operations_as_the_device_sees_them(self):
         with serialdevice.SerialDevice(PREFIX, 22) as device:
-            # COM29 has no device. A pty shows the baud rate and stop bits set.
-            self.assertEqual(probe("probe.exe", "open COM29 19200 8 0 0 open COM22 9600 8 0 2 close"),
-                             [["open", "1", "untouched"], ["open", "0"], ["close", "0"]])
-            self.assertEqual(device.line(), serialdevice.Line(9600, 2))
-            # The device answers once it has the 64 bytes: no purge can take a
-            # byte from either side before its time. Of its three bytes, the
-            # first is read, mode 2 leaves the second, mode 1 purges the third.
-            # Reads and writes on SetPortOver's handle pass no OVERLAPPED
-            # record: Wine fails them.
+            # COM29 has no device. The device answers once it has the 64 bytes:
+            # no purge can take a byte from either side before its time. Of its
+            # three bytes, the first is read, mode 2 leaves the second, mode 1
+            # purges the third. Reads and writes on SetPortOver's handle pass
+            # no OVERLAPPED record: Wine fails them.
             device.start_script(serialdevice.parse_script("written 64\nburst 5a a5 3c"))
-            self.assertEqual(probe("probe.exe", "open COM22 19200 8 0 0 write 64 write 65 write 0 "
-                                   "read 1 10000 clear 2 read 1 0 clear 1 read 1 0 clear 0 clear 3 "
-                                   "clear -1 close close clear 0 over COM22 19200 8 0 0 read 1 0 "
-                                   "write 1 close"), [
-                ["open", "0"], ["write", "0", "64"], ["write", "1", "0"], ["write", "0", "0"],
-                ["read", "0", "5a"], ["clear", "0"], ["read", "0", "a5"], ["clear", "0"],
-                ["read", "1", "-"], *[["clear", r] for r in "022"], ["close", "0"],
-                ["close", "1"], ["clear", "1"], ["over", "0"], ["read", "2", "-"],
-                ["write", "2", "0"], ["close", "0"]])
+            self.assertEqual(probe("probe.exe", "open COM29 19200 8 0 0 open COM22 19200 8 0 0 "
+                                   "write 64 write 65 write 0 read 1 10000 clear 2 read 1 0 "
+                                   "clear 1 read 1 0 clear 0 clear 3 clear -1 close close clear 0 "
+                                   "over COM22 19200 8 0 0 read 1 0 write 1 close"), [
+                ["open", "1", "untouched"], ["open", "0"], ["write", "0", "64"],
+                ["write", "1", "0"], ["write", "0", "0"], ["read", "0", "5a"], ["clear", "0"],
+                ["read", "0", "a5"], ["clear", "0"], ["read", "1", "-"],
+                *[["clear", r] for r in "022"], ["close", "0"], ["close", "1"], ["clear", "1"],
+                ["over", "0"], ["read", "2", "-"], ["write", "2", "0"], ["close", "0"]])
             device.finish_script(timeout=10)
             self.assertEqual(device.line(), serialdevice.Line(19200, 1))
             self.assertEqual(device.written, bytes(range(64)))
