@@ -65,20 +65,24 @@ class Discovery(unittest.TestCase):
             if name.startswith("probe-"):
                 shutil.copy(os.path.join(BIN, "probe.exe"), os.path.join(BIN, name))
                 cls.addClassCleanup(os.unlink, os.path.join(BIN, name))
-        # COM10, COM11 free; COM15 a link to nothing (an unplugged adapter),
-        # COM16 to what is no terminal (opens, reports no line); COM19 absent.
-        for port in ("10", "11", "15:dangling", "16:notty"):
+        # COM10, COM11, COM10000000 free; COM15 a link to nothing (an unplugged
+        # adapter), COM16 to what is no terminal (it opens, reports no line).
+        for port in ("10", "11", "10000000", "15:dangling", "16:notty"):
             cls.addClassCleanup(serialdevice.held_port(PREFIX, port).close)
 
     def test_nt_family_lists_free_ports_in_enumeration_order(self):
         nt = NT_KEY.format(0x1a01)
+        # Instance names up to 99 characters count, commas and all; port names
+        # up to 11 characters. Wine enumerates the keys sorted by name.
+        instances = (("1", 15), ("2", 10), ("3", 16), ("4", 19), ("5", 10000000),
+                     ("6", 100000000), ("a,b", 11), ("n" * 99, 10), ("n" * 100, 11))
         registry({nt + r"\5&1b2c3d4&0&0": {"PortName": "COM11"},  # not where the search looks
-                  **{nt + rf"\5&1b2c3d4&0&{i}\Device Parameters": {"PortName": f"COM{port}"}
-                     for i, port in enumerate((15, 10, 16, 19, 11), 1)},
+                  **{rf"{nt}\{name}\Device Parameters": {"PortName": f"COM{port}"}
+                     for name, port in instances},
                   NT_KEY.format(0x1a02) + r"\5&2c3a0f9&0&1\Device Parameters": {"PortName": "COM15"}})
         for program, family in (("probe-winxp.exe", "2000"), ("probe-win7.exe", "2007")):
             self.assertEqual(probe(program, "os find 0x1a01 255 find 0x1a03 255 find 0x1a02 255"), [
-                ["os", family], found(0, "COM10,COM11,", 2),
+                ["os", family], found(0, "COM10,COM10000000,COM11,COM10,", 4),
                 found(4, r"SYSTEM\CurrentControlSet\Enum\USB\Vid_1a03&Pid_00ff"),
                 found(5, "PortNameが開けないです。", 0)])
 
