@@ -18,7 +18,8 @@ namespace
 
 // A missing export crashes the probe: its test then fails on the lines missing.
 const HMODULE library = LoadLibraryA("Vetrolink.dll");
-#define VL(name) reinterpret_cast<name##Proc>(GetProcAddress(library, #name))
+#define VL(name)                                                                                   \
+    reinterpret_cast<name##Proc>(reinterpret_cast<void *>(GetProcAddress(library, #name)))
 
 void PrintHex(const std::string &bytes) // "-" for none
 {
