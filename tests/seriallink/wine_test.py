@@ -73,7 +73,7 @@ class Discovery(unittest.TestCase):
     def test_nt_family_lists_free_ports_in_enumeration_order(self):
         nt = NT_KEY.format(0x1a01)
         # Instance names up to 99 characters count, commas and all; port names
-        # up to 11 characters. Wine enumerates the keys sorted by name.
+        # up to 11 characters. The instances are made in the order of their names.
         instances = (("1", 15), ("2", 10), ("3", 16), ("4", 19), ("5", 10000000),
                      ("6", 100000000), ("a,b", 11), ("n" * 99, 10), ("n" * 100, 11))
         registry({nt + r"\5&1b2c3d4&0&0": {"PortName": "COM11"},  # not where the search looks
