@@ -56,12 +56,13 @@ def time_calls(prefix, bin_dir, vendor):
     """Microseconds of each call, first calls apart."""
     first, rest = [], []
     for _ in range(RUNS):
-        out = wine(prefix, os.path.join(bin_dir, "comport_probe.exe"), str(vendor), str(PRODUCT),
-                   "0", str(CALLS))
-        fields = dict(f.split("=", 1) for f in out.split() if "=" in f)
-        if fields.get("result") != "0":
+        # Each find step makes one call: "find RESULT COUNT HEX MICROSECONDS".
+        out = wine(prefix, os.path.join(bin_dir, "probe.exe"),
+                   *(["find", str(vendor), str(PRODUCT)] * CALLS))
+        lines = [line.split() for line in out.splitlines() if line.startswith("find")]
+        if len(lines) != CALLS or any(line[1] != "0" for line in lines):
             raise SystemExit(f"ComPort did not find COM{PORT} for vendor {vendor:#x}: {out}")
-        times = [int(t) for t in fields["microseconds"].split(",")]
+        times = [int(line[4]) for line in lines]
         first.append(times[0])
         rest += times[1:]
     return first, rest

@@ -24,9 +24,11 @@ PORT = 25
 RUNS = 5
 
 
-def probe(prefix, bin_dir, *steps):
+def probe(prefix, bin_dir, steps):
+    """tests/seriallink/probe.cpp's steps on COM<PORT>; its lines as words."""
     command = [os.path.join(ROOT, "tools", "wine", "run"), prefix,
-               os.path.join(bin_dir, "port_probe.exe"), f"COM{PORT}", *map(str, steps)]
+               os.path.join(bin_dir, "probe.exe"), "open", f"COM{PORT}", "19200", "8", "0", "0",
+               *steps.split(), "close"]
     with tempfile.TemporaryFile() as out:
         subprocess.run(command, stdout=out, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
                        check=True, timeout=120)
@@ -39,10 +41,10 @@ def block_span(prefix, bin_dir, burst):
     with serialdevice.SerialDevice(prefix, PORT) as device:
         device.start_script([("configured", 19200, 30.0), ("wait", 0.3),
                              ("burst" if burst else "send", block)])
-        lines = probe(prefix, bin_dir, "open", "block", 350, 10000, "close")
+        lines = probe(prefix, bin_dir, "read 350 10000")
         device.finish_script(timeout=30)
-    result, count, span = lines[1][1:4]
-    if (result, count) != ("0", "350"):
+    result, data, _, span = lines[1][1:5]
+    if (result, len(data)) != ("0", 700):
         raise SystemExit(f"block not read whole: {lines}")
     return int(span)
 
@@ -53,8 +55,8 @@ def main(build_dir):
         polls = []
         for _ in range(RUNS):
             with serialdevice.SerialDevice(prefix, PORT):
-                lines = probe(prefix, bin_dir, "open", "poll", 1000, "close")
-            polls.append(int(lines[1][2]))
+                lines = probe(prefix, bin_dir, "read 1 1000")  # nothing comes
+            polls.append(int(lines[1][3]))
         paced = [block_span(prefix, bin_dir, burst=False) for _ in range(RUNS)]
         burst = [block_span(prefix, bin_dir, burst=True) for _ in range(RUNS)]
     print(f"ReadData on an empty port: median {statistics.median(polls):.0f} calls/s "

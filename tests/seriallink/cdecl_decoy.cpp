@@ -1,17 +1,13 @@
-// The library's nine plain exports built with the wrong calling convention
-// (cdecl), only to show that the convention test catches such a build.
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
-#undef SetPort
-
+// The library's nine plain exports built as cdecl, the wrong convention, only
+// to show that calling_convention_test sees such a build.
 extern "C" {
-int __cdecl WindowsVer(void) { return 0; }
+int __cdecl WindowsVer() { return 0; }
 int __cdecl AskVer(char *) { return 0; }
 int __cdecl ComPort(int, int, int *, char *) { return 4; }
-int __cdecl SetPort(DWORD, int, int, int, HANDLE *, const char *) { return 1; }
-int __cdecl SetPortOver(DWORD, int, int, int, HANDLE *, const char *) { return 1; }
-int __cdecl ReadData(HANDLE, unsigned char *) { return 2; }
-int __cdecl WriteData(HANDLE, const unsigned char *, DWORD, DWORD *) { return 2; }
-int __cdecl ClearBuffer(HANDLE, int) { return 2; }
-int __cdecl CloseCom(HANDLE) { return 1; }
+int __cdecl SetPort(unsigned, int, int, int, void **, const char *) { return 1; }
+int __cdecl SetPortOver(unsigned, int, int, int, void **, const char *) { return 1; }
+int __cdecl ReadData(void *, unsigned char *) { return 2; }
+int __cdecl WriteData(void *, const unsigned char *, unsigned, unsigned *) { return 2; }
+int __cdecl ClearBuffer(void *, int) { return 2; }
+int __cdecl CloseCom(void *) { return 1; }
 }

@@ -1,0 +1,104 @@
+// Vetrolink.dll as a host program uses it: loaded by name, exports bound with
+// GetProcAddress. Each step calls an export and prints a line (wine_test.py;
+// bench/ reads the timings): os; ver; find VENDOR PRODUCT (the out-parameters
+// filled with 0xff) -> RESULT COUNT HEX MICROSECONDS; open|over PORT BAUD BITS
+// PARITY STOPBITS; read COUNT MS (until COUNT bytes or MS ms) -> RESULT HEX
+// CALLS MS_FROM_FIRST_TO_LAST_BYTE; write COUNT (bytes 0, 1 ...); clear MODE;
+// close.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <numeric>
+#include <string>
+
+#include "Vetrolink.h"
+
+namespace
+{
+
+// A missing export crashes the probe: its test then fails on the lines missing.
+const HMODULE library = LoadLibraryA("Vetrolink.dll");
+#define VL(name)                                                                                   \
+    reinterpret_cast<name##Proc>(reinterpret_cast<void *>(GetProcAddress(library, #name)))
+
+void PrintHex(const std::string &bytes) // "-" for none
+{
+    std::printf(bytes.empty() ? " -" : " ");
+    for (unsigned char byte : bytes)
+        std::printf("%02x", byte);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    HANDLE port = nullptr;
+    int i = 1;
+    auto number = [&] { return i < argc ? std::strtol(argv[i++], nullptr, 0) : 0L; };
+    while (i < argc) {
+        const std::string step = argv[i++];
+        std::printf("%s", step.c_str());
+        if (step == "os") {
+            std::printf(" %d", VL(WindowsVer)());
+        } else if (step == "ver" || step == "find") {
+            const int vendor = step == "find" ? number() : 0,
+                      product = step == "find" ? number() : 0;
+            char text[116];
+            int count = -1;
+            std::memset(text, 0xff, sizeof text);
+            LARGE_INTEGER start, end, second;
+            QueryPerformanceCounter(&start);
+            int result =
+                step == "ver" ? VL(AskVer)(text) : VL(ComPort)(vendor, product, &count, text);
+            QueryPerformanceCounter(&end);
+            QueryPerformanceFrequency(&second);
+            std::printf(" %d %d", result, count);
+            PrintHex(std::string(text, sizeof text));
+            std::printf(" %lld", (end.QuadPart - start.QuadPart) * 1000000 / second.QuadPart);
+        } else if (step == "open" || step == "over") {
+            const char *name = i < argc ? argv[i++] : "";
+            const DWORD baud = number();
+            const int dataBits = number(), parity = number(), stopBits = number();
+            HANDLE handle = nullptr;
+            std::printf(" %d", (step == "open" ? VL(SetPort) : VL(SetPortOver))(
+                                   baud, dataBits, parity, stopBits, &handle, name));
+            std::printf(handle ? "" : " untouched");
+            port = handle ? handle : port;
+        } else if (step == "read") {
+            const long want = number(), limit = number();
+            const auto readData = VL(ReadData);
+            std::string bytes;
+            unsigned long calls = 0;
+            DWORD first = 0, last = 0, start = GetTickCount();
+            int result;
+            do {
+                unsigned char byte;
+                ++calls;
+                if ((result = readData(port, &byte)) == 0) {
+                    last = GetTickCount();
+                    first = bytes.empty() ? last : first;
+                    bytes += static_cast<char>(byte);
+                }
+            } while (static_cast<long>(bytes.size()) < want &&
+                     (result == 0 ||
+                      (result == 1 && static_cast<long>(GetTickCount() - start) < limit)));
+            std::printf(" %d", result);
+            PrintHex(bytes);
+            std::printf(" %lu %lu", calls, static_cast<unsigned long>(last - first));
+        } else if (step == "write") {
+            unsigned char data[256];
+            std::iota(data, data + sizeof data, 0);
+            DWORD written = 0;
+            const int result = VL(WriteData)(port, data, number(), &written);
+            std::printf(" %d %lu", result, static_cast<unsigned long>(written));
+        } else if (step == "clear" || step == "close") {
+            std::printf(" %d",
+                        step == "clear" ? VL(ClearBuffer)(port, number()) : VL(CloseCom)(port));
+        } else {
+            return std::printf(": no such step\n"), 2;
+        }
+        std::printf("\n");
+        std::fflush(stdout);
+    }
+    return 0;
+}
