@@ -39,12 +39,11 @@ def version_failures(pe, path, version):
         for kind in kinds if kind != pefile.RESOURCE_TYPE["RT_VERSION"]]
     if not hasattr(pe, "VS_FIXEDFILEINFO"):
         return failures + [f"{path}: carries no version resource"]
-    fixed, numbers = pe.VS_FIXEDFILEINFO[0], [int(n) for n in version.split(".")] + [0]
     for field in ("FileVersion", "ProductVersion"):
-        high, low = getattr(fixed, field + "MS"), getattr(fixed, field + "LS")
-        if [high >> 16, high & 0xFFFF, low >> 16, low & 0xFFFF] != numbers:
-            failures.append(f"{path}: {field} {high >> 16}.{high & 0xFFFF}.{low >> 16}."
-                            f"{low & 0xFFFF}, expected {version}.0")
+        high, low = (getattr(pe.VS_FIXEDFILEINFO[0], field + half) for half in ("MS", "LS"))
+        numbers = f"{high >> 16}.{high & 0xFFFF}.{low >> 16}.{low & 0xFFFF}"
+        if numbers != version + ".0":
+            failures.append(f"{path}: {field} {numbers}, expected {version}.0")
     strings = {key.decode(): value.decode() for info in pe.FileInfo[0]
                for table in getattr(info, "StringTable", []) for key, value in table.entries.items()}
     expected = {"FileVersion": version, "ProductVersion": version, "ProductName": "Vetrolink",
@@ -60,7 +59,6 @@ def main(argv):
     parser.add_argument("--version", required=True)
     parser.add_argument("--exports", type=lambda names: sorted(names.split(",")))
     options = parser.parse_args(argv[1:])
-    expected = options.exports
     with open(options.table, newline="") as table_file:
         table = {(row["dll"].lower(), row["function"]): row["oldest"]
                  for row in csv.DictReader(table_file)}
@@ -77,16 +75,15 @@ def main(argv):
                 failures.append(f"{path}: imports {dll}!{name}, exported from Windows {oldest} "
                                 f"on; the file serves Windows {floor}")
         failures += version_failures(pe, path, options.version)
-        dlls = sorted({dll for dll, _ in imports})
-        print(f"{path} (Windows {floor}): {len(imports)} functions from {', '.join(dlls)}")
-        if expected is not None and n == 0:
+        print(f"{path} (Windows {floor}): {len(imports)} functions from "
+              f"{', '.join(sorted({dll for dll, _ in imports}))}")
+        if options.exports is not None and n == 0:
             exports = getattr(pe, "DIRECTORY_ENTRY_EXPORT", None)
             names = sorted(s.name.decode() for s in exports.symbols if s.name) if exports else []
             print(f"{path}: exports {', '.join(names)}")
-            if names != expected:
-                failures.append(f"{path}: exports {names}, expected {expected}")
-    for failure in failures:
-        print("FAIL", failure)
+            if names != options.exports:
+                failures.append(f"{path}: exports {names}, expected {options.exports}")
+    print("".join(f"FAIL {failure}\n" for failure in failures), end="")
     return 1 if failures else 0
 
 

@@ -19,13 +19,14 @@ VBA = {"int": "ByVal Long", "DWORD": "ByVal Long", "HANDLE": "ByVal LongPtr",
        "unsigned char *": "ByRef Byte", "const unsigned char *": "ByRef Byte"}
 
 
+def vba_form(arg):  # "const char *name" -> "ByVal String"
+    c_type = re.sub(r"\s*\*", " *", re.sub(r"\w+$", "", arg.strip())).strip()
+    return VBA.get(c_type, f"(no VBA form for {c_type})")
+
+
 def header_functions(text):
-    functions = {}
-    for name, args in re.findall(r"int VETROLINK_CALL (\w+)\(([^)]*)\);", text):
-        types = [re.sub(r"\s*\*", " *", re.sub(r"\w+$", "", arg.strip())).strip()
-                 for arg in args.split(",") if arg.strip() != "void"]
-        functions[name] = [VBA.get(t, f"(no VBA form for {t})") for t in types]
-    return functions
+    return {name: [vba_form(arg) for arg in args.split(",") if arg.strip() != "void"]
+            for name, args in re.findall(r"int VETROLINK_CALL (\w+)\(([^)]*)\);", text)}
 
 
 def declared(text, ptr_safe):
