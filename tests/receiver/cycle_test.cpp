@@ -139,11 +139,13 @@ TEST(WorkFolder, ReplacesTheLastSevenCharactersAndLeavesRoomForEveryFileName)
         {std::string(499, 'd'), ""}, // more than the 499 bytes asked for
     };
     for (const auto &[currentDirectory, expected] : rows) {
-        FakeCalls fake;
-        fake.currentDirectory = currentDirectory;
-        char folder[kPathSize] = "";
-        EXPECT_EQ(expected.empty() ? 1 : 0, GetWorkFolder(fake, folder, 2000)) << expected;
-        EXPECT_EQ(expected, expected.empty() ? "" : folder);
+        for (int family : {98, 2000, 0}) {
+            FakeCalls fake;
+            fake.currentDirectory = currentDirectory;
+            char folder[kPathSize] = "";
+            EXPECT_EQ(expected.empty() ? 1 : 0, GetWorkFolder(fake, folder, family)) << expected;
+            EXPECT_EQ(expected, expected.empty() ? "" : folder);
+        }
     }
 }
 

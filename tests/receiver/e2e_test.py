@@ -3,7 +3,7 @@
 simulated device, the host stand-in, and the work folder watched through
 inotify, whose queue keeps the receiver's file operations in their order.
 
-  e2e_test.py NtFamily | Family98 | FullDisk   (FullDisk as root only)
+  e2e_test.py NtFamily | FullDisk   (FullDisk as root only)
 """
 import contextlib
 import ctypes
@@ -178,15 +178,6 @@ class FullDisk(Cycles):
     def test_a_block_that_did_not_reach_the_disk_is_not_published(self):
         left = ["DataReady.csv", "ErrorMessage.csv", "tempdata.csv"]
         self.assertEnded(self.run_cycle(), "5", FILE_FAILED, left)
-
-
-class Family98(Cycles):
-    """The 98 family's registry search and its current-directory rule."""
-    PORT = 32
-    FAMILY = "98"
-
-    def test_win98_takes_the_current_directory(self):
-        self.assertPublishedAndCleaned(self.run_cycle(windows_version="win98"))
 
 
 if __name__ == "__main__":
