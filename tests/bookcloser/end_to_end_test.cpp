@@ -39,8 +39,7 @@ BOOL StartProcess(const std::function<BOOL()> &create)
 }
 
 // Runs Wendra.exe with exactly `commandLine` (ANSI code page bytes; Wine passes the code page on
-// with the Unix locale) while the stand-in runs with `options`, and checks the stand-in's log.
-// The stand-in's path is a Unix one (Z: is the Unix root); its log goes to the current folder.
+// with the Unix locale) while the stand-in (a Unix path on Z:) runs with `options`; checks its log.
 void ExpectCalls(const Lines &calls, const Options &options, std::string commandLine)
 {
     const std::wstring standIn = L"Z:" + std::wstring(_wgetenv(L"VL_TOOLS_BIN_DIR"));

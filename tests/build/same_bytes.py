@@ -25,11 +25,10 @@ def main(source, preset, bin_dir, *files):
                                  text=True)
             if run.returncode:
                 sys.exit(f"{' '.join(step)} failed:\n{run.stdout}")
-        differ = [f for f in files if not filecmp.cmp(
-            os.path.join(bin_dir, f), os.path.join(build, "bin", f), shallow=False)]
-    for f in files:
-        print(f"{f}: {'DIFFERS' if f in differ else 'same bytes'}")
-    return 1 if differ else 0
+        same = [filecmp.cmp(os.path.join(bin_dir, f), os.path.join(build, "bin", f), False)
+                for f in files]
+    print("\n".join(f"{f}: {'same bytes' if s else 'DIFFERS'}" for f, s in zip(files, same)))
+    return 0 if all(same) else 1
 
 
 if __name__ == "__main__":

@@ -91,9 +91,8 @@ class Cycles(unittest.TestCase):
             result = cycle.run_cycle(PREFIX, BIN, TOOLS_BIN, case, block, device=device, **kwargs)
             result.line = device and device.line()  # as the receiver left it
         changes = changes_of(watch)
-        # A host that reads the status file once, the moment DataReady.csv
-        # appears, finds what the stand-in found later: from then on the
-        # status and the data change only by their deletion.
+        # A host that reads the status file once, the moment DataReady.csv appears, finds what
+        # the stand-in found later: from then on the status and the data only get deleted.
         ready = [i + 1 for i, c in enumerate(changes) if c == (IN_CREATE, "DataReady.csv")]
         after = changes[ready[-1] if ready else len(changes):]
         result.deleted = [name for event, name in changes if event == IN_DELETE]
