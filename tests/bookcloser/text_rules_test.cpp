@@ -8,11 +8,8 @@
 
 #include "text_rules.h"
 
-namespace
-{
-
 // In a buffer of its own exact size; 0x81 leads a double-byte character.
-std::string ArgumentOf(const char *commandLine)
+static std::string ArgumentOf(const char *commandLine)
 {
     std::vector<char> line(commandLine, commandLine + std::strlen(commandLine) + 1);
     return wendra::ArgumentOf(line.data(), [](unsigned char byte) { return byte == 0x81; });
@@ -23,5 +20,3 @@ TEST(ArgumentRule, ASecondByteNeverEndsTheProgramName)
     EXPECT_EQ("Book", ArgumentOf("W\x81 x Book"));
     EXPECT_EQ("", ArgumentOf("Wendra\x81")); // a lead byte at the very end
 }
-
-} // namespace
