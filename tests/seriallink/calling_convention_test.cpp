@@ -1,8 +1,7 @@
-// 32-bit hosts (VBA, VB6) call the plain exports as WINAPI: the callee removes
-// its arguments from the stack, and a cdecl export would corrupt the host's
-// stack. Each export, bound by name, is called from a few lines of assembly
-// that count the bytes it left; cdecl_decoy.dll (the interface built as
-// cdecl) must leave 4 an argument, so the check is seen to fail.
+// 32-bit hosts (VBA, VB6) call the plain exports as WINAPI: the callee removes its arguments
+// from the stack, and a cdecl export would corrupt the host's stack. Each export, bound by name,
+// is called from a few lines of assembly that count the bytes it left; cdecl_decoy.dll (the
+// interface built as cdecl) must leave 4 an argument, so the check is seen to fail.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -40,8 +39,7 @@ TEST(CallingConvention, EachPlainExportCleansUpItsArguments)
         {"WindowsVer", 0}, {"AskVer", 1},    {"ComPort", 4},     {"SetPort", 6}, {"SetPortOver", 6},
         {"ReadData", 2},   {"WriteData", 4}, {"ClearBuffer", 2}, {"CloseCom", 1}};
     for (const char *dll : {"Vetrolink.dll", "cdecl_decoy.dll"}) {
-        HMODULE library = LoadLibraryA(dll);
-        ASSERT_NE(nullptr, library) << dll;
+        HMODULE library = LoadLibraryA(dll); // if missing, no export is found
         for (auto [name, argCount] : exports) {
             FARPROC function = GetProcAddress(library, name);
             ASSERT_NE(nullptr, function) << dll << " exports no " << name;

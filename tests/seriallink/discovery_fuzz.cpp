@@ -1,12 +1,10 @@
-// libFuzzer target: ComPort's walk over registries and ports built from the
-// input (names, values, stray bytes, failing calls, either search). Every
-// run checks the result, the port list's shape and count, that no byte
-// after the text was written, and the walk's handle discipline.
+// libFuzzer target: ComPort's walk over registries and ports built from the input (names,
+// values, stray bytes, failing calls, either search). Every run checks the result, the port
+// list's shape and count, that no byte after the text was written, and the walk's handle rules.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 
 #include "fake_windows.h"
 #include "logic.h"
@@ -64,13 +62,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
 
     constexpr int kUnwritten = 0x5a5a5a5a;
-    std::unique_ptr<char[]> list(new char[100]);
-    std::memset(list.get(), fill, 100);
+    std::vector<char> list(100, fill); // on the heap, exactly 100 bytes, as the sanitizers see
     int count = kUnwritten;
-    const int result = vetrolink::ComPortForFamily(w, family, vendor, product, &count, list.get());
-    const char *end = static_cast<const char *>(std::memchr(list.get(), '\0', 100));
+    const int result = vetrolink::ComPortForFamily(w, family, vendor, product, &count, list.data());
+    const char *end = static_cast<const char *>(std::memchr(list.data(), '\0', 100));
     Check(end, "text not terminated within 100 bytes");
-    const std::string text(list.get(), static_cast<size_t>(end - list.get()));
+    const std::string text(list.data(), static_cast<size_t>(end - list.data()));
     if (result == 0) { // names of 1 to 11 characters, each followed by one comma
         int names = 0;
         size_t start = 0;
@@ -84,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
               "result outside the table:", std::to_string(result));
         Check(count == (result == 5 || result == 8 ? 0 : kUnwritten), "count wrong on failure");
     }
-    for (const char *p = end + 1; p < list.get() + 100; ++p)
+    for (const char *p = end + 1; p < list.data() + 100; ++p)
         Check(*p == fill, "byte written after the text");
     for (const std::string &breach : w.Finish())
         Check(false, "walk broke a rule:", breach);

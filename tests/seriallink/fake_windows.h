@@ -1,7 +1,6 @@
-// A Windows in memory behind the library's seam (win32_calls.h), for what
-// Wine cannot produce. Port calls are logged (numbers in hex); what would hurt
-// a real PC is a violation: a port opened with sharing, a handle used when not
-// open or (Finish) left open. The fuzz target uses it too.
+// A Windows in memory behind the library's seam (win32_calls.h), for what Wine cannot produce.
+// Port calls are logged (numbers in hex); what would hurt a real PC is a violation: a port
+// opened with sharing, a handle used when not open or (Finish) left open. The fuzz target uses it.
 #ifndef VETROLINK_TESTS_FAKE_WINDOWS_H
 #define VETROLINK_TESTS_FAKE_WINDOWS_H
 
@@ -140,10 +139,7 @@ private:
         ((line << ' ' << args), ...);
         log.push_back(line.str());
     }
-    uintptr_t Open(const std::string &path) const
-    {
-        return open_[++lastHandle_] = {path, 0}, lastHandle_;
-    }
+    uintptr_t Open(std::string path) const { return open_[++lastHandle_] = {path, 0}, lastHandle_; }
     // What the library opened as `handle`: the path and the failed closes.
     std::pair<std::string, int> &Handle(const void *handle) const
     {

@@ -1,34 +1,26 @@
-// Vetrolink.dll as a host program uses it: loaded by name, exports bound with
-// GetProcAddress. Each step calls an export and prints a line (wine_test.py;
-// bench/ reads the timings): os; ver; find VENDOR PRODUCT (the out-parameters
-// filled with 0xff) -> RESULT COUNT HEX MICROSECONDS; open|over PORT BAUD BITS
-// PARITY STOPBITS; read COUNT MS (until COUNT bytes or MS ms) -> RESULT HEX
-// CALLS MS_FROM_FIRST_TO_LAST_BYTE; write COUNT (bytes 0, 1 ...); clear MODE;
-// close.
+// Vetrolink.dll as a host program uses it: loaded by name, exports bound with GetProcAddress.
+// Each step calls an export and prints a line (wine_test.py; bench/ reads the timings): os; ver;
+// find VENDOR PRODUCT (the out-parameters filled with 0xff) -> RESULT COUNT HEX MICROSECONDS;
+// open|over PORT BAUD BITS PARITY STOPBITS; read COUNT MS (until COUNT bytes or MS ms) -> RESULT
+// HEX CALLS MS_FROM_FIRST_TO_LAST_BYTE; write COUNT (bytes 0, 1 ...); clear MODE; close.
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <numeric>
 #include <string>
 
 #include "Vetrolink.h"
 
-namespace
-{
-
 // A missing export crashes the probe: its test then fails on the lines missing.
-const HMODULE library = LoadLibraryA("Vetrolink.dll");
+static const HMODULE library = LoadLibraryA("Vetrolink.dll");
 #define VL(name)                                                                                   \
     reinterpret_cast<name##Proc>(reinterpret_cast<void *>(GetProcAddress(library, #name)))
 
-void PrintHex(const std::string &bytes) // "-" for none
+static void PrintHex(const std::string &bytes) // "-" for none
 {
     std::printf(bytes.empty() ? " -" : " ");
     for (unsigned char byte : bytes)
         std::printf("%02x", byte);
 }
-
-} // namespace
 
 int main(int argc, char **argv)
 {
@@ -43,22 +35,20 @@ int main(int argc, char **argv)
         } else if (step == "ver" || step == "find") {
             const int vendor = step == "find" ? number() : 0,
                       product = step == "find" ? number() : 0;
-            char text[116];
+            std::string text(116, '\xff');
             int count = -1;
-            std::memset(text, 0xff, sizeof text);
             LARGE_INTEGER start, end, second;
             QueryPerformanceCounter(&start);
-            int result =
-                step == "ver" ? VL(AskVer)(text) : VL(ComPort)(vendor, product, &count, text);
+            int result = step == "ver" ? VL(AskVer)(text.data())
+                                       : VL(ComPort)(vendor, product, &count, text.data());
             QueryPerformanceCounter(&end);
             QueryPerformanceFrequency(&second);
             std::printf(" %d %d", result, count);
-            PrintHex(std::string(text, sizeof text));
+            PrintHex(text);
             std::printf(" %lld", (end.QuadPart - start.QuadPart) * 1000000 / second.QuadPart);
         } else if (step == "open" || step == "over") {
             const char *name = i < argc ? argv[i++] : "";
-            const DWORD baud = number();
-            const int dataBits = number(), parity = number(), stopBits = number();
+            const long baud = number(), dataBits = number(), parity = number(), stopBits = number();
             HANDLE handle = nullptr;
             std::printf(" %d", (step == "open" ? VL(SetPort) : VL(SetPortOver))(
                                    baud, dataBits, parity, stopBits, &handle, name));
@@ -70,11 +60,10 @@ int main(int argc, char **argv)
             std::string bytes;
             unsigned long calls = 0;
             DWORD first = 0, last = 0, start = GetTickCount();
+            unsigned char byte;
             int result;
             do {
-                unsigned char byte;
-                ++calls;
-                if ((result = readData(port, &byte)) == 0) {
+                if ((++calls, result = readData(port, &byte)) == 0) {
                     last = GetTickCount();
                     first = bytes.empty() ? last : first;
                     bytes += static_cast<char>(byte);

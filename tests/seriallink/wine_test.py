@@ -1,8 +1,7 @@
 #!/usr/bin/env python3
-"""Vetrolink.dll under Wine as a host program binds it (probe.cpp), with
-registry keys of its own, pty-backed COM ports and the simulated device.
-Argument: Discovery (under the ctest lock zeltra98) or Port. ComPort's
-messages are encoded here by Python's cp932 codec."""
+"""Vetrolink.dll under Wine as a host program binds it (probe.cpp), with registry keys of its
+own, pty-backed COM ports and the simulated device. Argument: Discovery (under the ctest lock
+zeltra98) or Port. ComPort's messages are encoded here by Python's cp932 codec."""
 import os
 import shutil
 import subprocess
@@ -61,10 +60,9 @@ class Discovery(unittest.TestCase):
         registry({**{"-" + key: {} for key in FIXTURES},
                   **{key: {"Version": mode} for key, mode in MODE_KEYS.items()}})
         cls.addClassCleanup(registry, {"-" + key: {} for key in FIXTURES})
-        for name in MODES:
-            if name.startswith("probe-"):
-                shutil.copy(os.path.join(BIN, "probe.exe"), os.path.join(BIN, name))
-                cls.addClassCleanup(os.unlink, os.path.join(BIN, name))
+        for name in [name for name in MODES if name.startswith("probe-")]:
+            shutil.copy(os.path.join(BIN, "probe.exe"), os.path.join(BIN, name))
+            cls.addClassCleanup(os.unlink, os.path.join(BIN, name))
         # COM10, COM11, COM10000000 free; COM15 a link to nothing (an unplugged
         # adapter), COM16 to what is no terminal (it opens, reports no line).
         for port in ("10", "11", "10000000", "15:dangling", "16:notty"):
@@ -110,18 +108,16 @@ class Discovery(unittest.TestCase):
 class Port(unittest.TestCase):
     def test_port_operations_as_the_device_sees_them(self):
         with serialdevice.SerialDevice(PREFIX, 12345678) as device:
-            # The device is on the port with the longest name, 11 characters;
-            # COM29 has none. It answers once it has the 64 bytes: no purge can
-            # take a byte from either side before its time. Of its three bytes,
-            # the first is read, mode 2 leaves the second, mode 1 purges the
-            # third. Reads and writes on SetPortOver's handle pass no OVERLAPPED
-            # record: Wine fails them.
+            # The device is on the port with the longest name, 11 characters; COM29 has none.
+            # It answers once it has the 64 bytes: no purge can take a byte from either side
+            # before its time. Of its three bytes, the first is read, mode 2 leaves the second,
+            # mode 1 purges the third. Reads and writes on SetPortOver's handle pass no
+            # OVERLAPPED record: Wine fails them.
             device.start_script(serialdevice.parse_script("written 64\nburst 5a a5 3c"))
-            self.assertEqual(probe("probe.exe", "open COM29 19200 8 0 0 open COM123456789 19200 8 "
-                                   "0 0 open COM12345678 19200 8 0 0 write 64 write 65 write 0 "
-                                   "read 1 10000 clear 2 read 1 0 clear 1 read 1 0 clear 0 clear 3 "
-                                   "clear -1 close close clear 0 over COM12345678 19200 8 0 0 "
-                                   "read 1 0 write 1 close"), [
+            steps = ("open COM29 {0} open COM123456789 {0} open COM12345678 {0} write 64 write 65 "
+                     "write 0 read 1 10000 clear 2 read 1 0 clear 1 read 1 0 clear 0 clear 3 "
+                     "clear -1 close close clear 0 over COM12345678 {0} read 1 0 write 1 close")
+            self.assertEqual(probe("probe.exe", steps.format("19200 8 0 0")), [
                 *[["open", "1", "untouched"]] * 2, ["open", "0"], ["write", "0", "64"],
                 ["write", "1", "0"], ["write", "0", "0"], ["read", "0", "5a"], ["clear", "0"],
                 ["read", "0", "a5"], ["clear", "0"], ["read", "1", "-"],
