@@ -59,8 +59,8 @@ void ExpectCalls(const Lines &calls, const Options &options, std::string command
     for (int i = 0; i < 1500 && GetFileAttributesA("vl-ready") == INVALID_FILE_ATTRIBUTES; ++i)
         Sleep(20);
     EXPECT_TRUE(StartProcess([&] {
-        return CreateProcessA((ProgramDir() + "\\Wendra.exe").c_str(), &commandLine[0],
-                              nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startupA, &wendra);
+        return CreateProcessA((ProgramDir() + "\\Wendra.exe").c_str(), &commandLine[0], nullptr,
+                              nullptr, FALSE, 0, nullptr, nullptr, &startupA, &wendra);
     }));
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(wendra.hProcess, 30000)) << "Wendra.exe ended";
     DWORD exitCode = ~0u;
