@@ -1,8 +1,9 @@
 # The project's commands; see README.md.
 #   make test    install what is missing, build, run every test
-#   make build   the three builds: native, win64, win32
-#   make deps    check the packages, install the missing ones (as root)
-#   make check-32bit  (root) the 32-bit suite without wine32 and on a kernel without 32-bit
+#   make build   the three builds: native, win64, win32 (no Wine needed)
+#   make deps    check the packages of every target, install the missing ones (as root)
+#   make check-32bit  (root) the 32-bit suite without wine32, on a kernel without 32-bit
+#                and with apt refusing wine32; make dist without Wine
 #   make bench   the measurements (bench/*.py), printed as numbers
 #   make demo    one data block from the simulated device to the host, shown step by step
 #   make soak    the receiver's fidelity over N blocks (default 2000): make soak N=10000
@@ -19,10 +20,12 @@ timed = @start=$$(date +%s); $(2); status=$$?; \
 
 .PHONY: deps build test skipped check-32bit bench demo soak fuzz format check-format clean dist
 
+# Each target asks tools/deps for the packages it uses, no more.
 deps:
-	$(call timed,deps,tools/deps)
+	$(call timed,deps,tools/deps test)
 
 build:
+	@tools/deps build
 	$(call timed,build,for p in $(PRESETS); do \
 		cmake --preset $$p >build-$$p.log 2>&1 || { cat build-$$p.log; exit 1; }; \
 		rm -f build-$$p.log; cmake --build --preset $$p || exit 1; done)
@@ -44,23 +47,27 @@ skipped:
 	/dev/null $(wildcard $(foreach p,$(PRESETS),build/$(p)/Testing/Temporary/LastTest.log))
 
 # As root: the win32 suite fails without Wine's 32-bit side, and is skipped
-# where the kernel runs no 32-bit programs (both shown in a mount namespace).
+# where the kernel runs no 32-bit programs or apt refuses wine32; make dist
+# needs no Wine (each shown in a mount namespace).
 check-32bit: build
 	$(call timed,check-32bit,tools/wine/check-32bit)
 
 # Each bench/*.py measures against the win64 build, in a prefix of its own.
-bench: deps build
+bench: build
+	@tools/deps wine64
 	$(call timed,bench,for b in bench/*.py; do [ -e "$$b" ] || continue; \
 		echo "-- $$b"; python3 $$b build/win64 || exit 1; done)
 
 # The demo needs the win64 build only; it makes and removes its own prefix.
-demo: deps
+demo:
+	@tools/deps wine64
 	$(call timed,demo,{ cmake --preset win64 >build-win64.log 2>&1 || { cat build-win64.log; exit 1; }; } \
 		&& rm -f build-win64.log && cmake --build --preset win64 --target Ostrel Vetrolink hoststandin Wendra spreadsheet \
 		&& python3 tools/host/demo.py build/win64)
 
 N ?= 2000
-soak: deps build
+soak: build
+	@tools/deps wine64
 	$(call timed,soak,python3 bench/receiver.py build/win64 --fidelity-only --blocks $(N))
 
 format:
@@ -87,7 +94,8 @@ clean:
 # The deliverables without the tests, in build types and flags as the test
 # builds have them (the same_bytes test holds the two to the same bytes).
 DIST_PRESETS := win32 win64
-dist: deps
+dist:
+	@tools/deps dist
 	$(call timed,dist,for p in $(DIST_PRESETS); do \
 		cmake --preset $$p -B build/dist-$$p -DVL_TESTS=OFF >build-dist-$$p.log 2>&1 \
 			|| { cat build-dist-$$p.log; exit 1; }; \

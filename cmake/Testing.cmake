@@ -11,10 +11,11 @@
 #       the prefix and hands it VL_WINE_PREFIX, VL_WINE_RUN, VL_BIN_DIR and
 #       VL_TOOLS_BIN_DIR.
 #
-# Where the kernel runs no 32-bit programs (some machines' kernels refuse
-# them), the win32 build's Windows-side tests are reported skipped: each
-# starts through cmake/needs-32bit, which asks the kernel with a tiny i386
-# program when the test starts. Everywhere else they run, and fail when
+# The win32 build's Windows-side tests are reported skipped where the kernel
+# runs no 32-bit programs (some machines' kernels refuse them) or where apt
+# refused Wine's 32-bit side to tools/deps: each starts through
+# cmake/needs-32bit, which asks the kernel with a tiny i386 program and reads
+# deps' record when the test starts. Everywhere else they run, and fail when
 # Wine's 32-bit side is missing or broken.
 #
 # The stand-ins for the outside world (serial device, host application,
@@ -23,7 +24,8 @@
 # test get VL_TOOLS_BIN_DIR (a Unix path) in their environment.
 enable_testing()
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
-set(VL_SKIPPED "skipped: this machine's kernel runs no 32-bit programs")
+# needs-32bit's line: "skipped: " and the reason, at the start of a line.
+set(VL_SKIPPED "(^|\n)skipped: ")
 
 # GoogleTest from Debian's googletest sources, built by each build with its
 # own compiler and flags.
@@ -39,7 +41,7 @@ if(WIN32)
   set(VL_WINE_RUN ${CMAKE_SOURCE_DIR}/tools/wine/run)
   set(VL_BIN_DIR ${CMAKE_BINARY_DIR}/bin)
   if(VL_PLATFORM STREQUAL win32)
-    set(VL_WINE_GUARD ${CMAKE_SOURCE_DIR}/cmake/needs-32bit ${CMAKE_SOURCE_DIR}/build/kernel-probe)
+    set(VL_WINE_GUARD ${CMAKE_SOURCE_DIR}/cmake/needs-32bit ${CMAKE_SOURCE_DIR}/build/32bit)
   else()
     set(VL_WINE_GUARD "")
   endif()

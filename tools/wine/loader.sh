@@ -37,10 +37,13 @@ use_prefix() {
 # kernel_runs_32bit DIR: asks the kernel itself. It runs a three-instruction
 # i386 program that exits with 42, beside the same program for x86-64 as a
 # control; both are built with binutils into DIR the first time. Returns 0
-# when the i386 one runs, 1 when the kernel refuses it, 2 when even the
-# control does not run (DIR not executable, binutils missing): no answer.
+# when the i386 one runs, 1 when the kernel refuses it ("Exec format error"),
+# 2 when there is no answer: a probe that could not be built, a control that
+# did not run, or an i386 program that failed some other way. After 1 or 2,
+# $probe_problem says what happened.
 kernel_runs_32bit() {
-    mkdir -p "$1" || return 2
+    probe_problem=""
+    mkdir -p "$1" || { probe_problem="cannot make $1"; return 2; }
     for bits in 32 64; do
         [ -x "$1/exit42-$bits" ] && continue
         if [ $bits = 32 ]; then
@@ -51,13 +54,29 @@ kernel_runs_32bit() {
         # Built under a name of its own and renamed: tests started in
         # parallel may build it at the same moment.
         part="$1/exit42-$bits.$$"
-        printf '.globl _start\n_start: %s\n' "$code" | as $flags -o "$part.o" - &&
-            ld -m $emulation -o "$part" "$part.o" && mv -f "$part" "$1/exit42-$bits"
-        rm -f "$part.o" "$part"
+        if ! built=$(printf '.globl _start\n_start: %s\n' "$code" |
+            { as $flags -o "$part.o" - && ld -m $emulation -o "$part" "$part.o" &&
+                mv -f "$part" "$1/exit42-$bits"; } 2>&1); then
+            rm -f "$part.o" "$part"
+            probe_problem="the $bits-bit probe could not be built: $(echo "$built" | head -n1)"
+            return 2
+        fi
+        rm -f "$part.o"
     done
     # bash, not sh: on "Exec format error" sh would read the file as a script.
-    bash -c '"$0"' "$1/exit42-64" 2>/dev/null
-    [ $? = 42 ] || return 2
-    bash -c '"$0"' "$1/exit42-32" 2>/dev/null
-    [ $? = 42 ] || return 1
+    ran=$(bash -c '"$0"' "$1/exit42-64" 2>&1)
+    status=$?
+    if [ $status != 42 ]; then
+        probe_problem="the x86-64 control $1/exit42-64 exited with $status: $ran"
+        return 2
+    fi
+    ran=$(bash -c '"$0"' "$1/exit42-32" 2>&1)
+    status=$?
+    [ $status = 42 ] && return 0
+    case $ran in
+    *"Exec format error"*) probe_problem="the kernel refused $1/exit42-32: Exec format error"
+                           return 1 ;;
+    esac
+    probe_problem="the i386 probe $1/exit42-32 exited with $status: $ran"
+    return 2
 }
