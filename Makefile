@@ -9,7 +9,7 @@
 #   make soak    the receiver's fidelity over N blocks (default 2000): make soak N=10000
 #   make fuzz    ComPort's fuzz target for SECONDS (default 60): make fuzz SECONDS=600
 #   make format  clang-format the sources
-#   make dist    the release archives of the current tree, in dist/ (see README.md)
+#   make dist    the release archives of the current tree, in dist/ (see docs/releases.md)
 
 PRESETS := native win64 win32
 SOURCES = $(shell git ls-files --cached --others --exclude-standard '*.cpp' '*.h' '*.c')
@@ -100,4 +100,4 @@ dist:
 		cmake --preset $$p -B build/dist-$$p -DVL_TESTS=OFF >build-dist-$$p.log 2>&1 \
 			|| { cat build-dist-$$p.log; exit 1; }; \
 		rm -f build-dist-$$p.log; cmake --build build/dist-$$p || exit 1; done \
-		&& python3 dist/package.py dist $(foreach p,$(DIST_PRESETS),$(p)=build/dist-$(p)))
+		&& python3 release/package.py dist $(foreach p,$(DIST_PRESETS),$(p)=build/dist-$(p)))

@@ -2,6 +2,7 @@
 """Packs the release archives from the dist builds (make dist).
 
   package.py OUT WIDTH=BUILD...     e.g. dist win32=build/dist-win32
+  package.py --readme               prints the archives' ReadMe.txt
 
 Writes OUT/vetrolink-VERSION-WIDTH.zip for each build and OUT/SHA256SUMS,
 which lists every file inside the archives (as vetrolink-VERSION-WIDTH/NAME,
@@ -11,20 +12,70 @@ git status lists anything: the files then come from no commit.
 
 The same commit gives the same archives: entries sorted, dated with the
 commit's time, fixed permissions. Text files get CR LF line ends.
+
+ReadMe.txt is docs/host-guide.md as plain text, so the two cannot disagree.
 """
 import glob
 import hashlib
 import os
+import re
 import subprocess
 import sys
+import textwrap
 import time
 import zipfile
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 PROGRAMS = ["Vetrolink.dll", "Ostrel.exe", "Wendra.exe"]
 TEXTS = {"Vetrolink.h": "seriallink/Vetrolink.h", "Vetrolink.def": "seriallink/Vetrolink.def",
-         "Vetrolink.bas": "dist/Vetrolink.bas", "ReadMe.txt": "dist/ReadMe.txt"}
+         "Vetrolink.bas": "release/Vetrolink.bas"}
+README = "docs/host-guide.md"
 WIDTHS = {"win32": "32-bit", "win64": "64-bit"}
+WIDTH = 76
+
+
+def plain(text):
+    """The text of a line of Markdown without its marks: code, bold, links."""
+    text = re.sub(r"\[([^]]*)\]\([^)]*\)", r"\1", text)
+    return text.replace("**", "").replace("`", "")
+
+
+def wrap(text, first="", rest=""):
+    return textwrap.fill(plain(" ".join(text.split())), WIDTH, initial_indent=first,
+                         subsequent_indent=rest, break_long_words=False, break_on_hyphens=False)
+
+
+def readme_text(markdown):
+    """The host author's guide as plain text. It knows the Markdown the guide
+    uses: headings, paragraphs, lists, indented code and tables, one block
+    each between blank lines; a table's rows become a line and its cells
+    indented lines below, named by the table's head."""
+    blocks, out = re.split(r"\n\s*\n", markdown.strip("\n")), []
+    for block in blocks:
+        lines = block.split("\n")
+        if block.startswith("# "):
+            out.append("Vetrolink @VERSION@ for @WIDTH@ programs (commit @COMMIT@)")
+        elif block.startswith("#"):
+            title = plain(block.lstrip("#").strip())
+            out.append(title + "\n" + ("=" if block.startswith("## ") else "-") * len(title))
+        elif block.startswith("|"):
+            head, *rows = [[plain(c.strip()) for c in line.strip("|").split("|")]
+                           for line in lines if not line.startswith("|---")]
+            out.append("\n".join(
+                "\n".join([f"{head[0]}: {row[0]}"] + [wrap(f"{name}: {cell}", "    ", "      ")
+                                                      for name, cell in zip(head[1:], row[1:])
+                                                      if cell])
+                for row in rows))
+        elif block.startswith("    "):
+            out.append(block)
+        else:
+            parts = []
+            for part in re.split(r"\n(?=- |\d+\. )", block):
+                item = re.match(r"- |\d+\. ", part)
+                indent = " " * (len(item.group()) if item else len(part) - len(part.lstrip(" ")))
+                parts.append(wrap(part, "" if item else indent, indent))
+            out.append("\n".join(parts))
+    return "\n\n".join(out) + "\n"
 
 
 def git(*args):
@@ -45,14 +96,17 @@ def main(out, *builds):
     version = versions.pop() + ("-dirty" if git("status", "--porcelain") else "")
     commit, seconds = git("log", "-1", "--format=%H %ct").split()
     date = time.gmtime(int(seconds))[:6]
+    os.makedirs(out, exist_ok=True)
     for old in glob.glob(os.path.join(out, "vetrolink-*.zip")):
         os.remove(old)
     sums = []
     for width, build in sorted(builds.items()):
         folder = f"vetrolink-{version}-{width}"
         contents = {name: read(os.path.join(build, "bin", name)) for name in PROGRAMS}
-        for name, path in TEXTS.items():
-            text = read(os.path.join(SOURCE, path)).replace(b"\r\n", b"\n")
+        texts = {name: read(os.path.join(SOURCE, path)) for name, path in TEXTS.items()}
+        texts["ReadMe.txt"] = readme_text(read(os.path.join(SOURCE, README)).decode()).encode("ascii")
+        for name, text in texts.items():
+            text = text.replace(b"\r\n", b"\n")
             for key, value in (("VERSION", version), ("WIDTH", WIDTHS[width]), ("COMMIT", commit)):
                 text = text.replace(f"@{key}@".encode(), value.encode())
             contents[name] = text.replace(b"\n", b"\r\n")
@@ -70,4 +124,7 @@ def main(out, *builds):
 
 
 if __name__ == "__main__":
-    main(*sys.argv[1:])
+    if sys.argv[1:] == ["--readme"]:
+        sys.stdout.write(readme_text(read(os.path.join(SOURCE, README)).decode()))
+    else:
+        main(*sys.argv[1:])
