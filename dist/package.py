@@ -21,7 +21,7 @@ import time
 import zipfile
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-PROGRAMS = ["Vetrolink.dll", "Ostrel.exe", "Wendra.exe"]
+PROGRAMS = ["Vetrolink.dll", "Ostrel.exe", "Wendra.exe", "VetrolinkCheck.exe"]
 TEXTS = {"Vetrolink.h": "seriallink/Vetrolink.h", "Vetrolink.def": "seriallink/Vetrolink.def",
          "Vetrolink.bas": "dist/Vetrolink.bas", "ReadMe.txt": "dist/ReadMe.txt"}
 WIDTHS = {"win32": "32-bit", "win64": "64-bit"}
