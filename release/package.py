@@ -26,7 +26,7 @@ import time
 import zipfile
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-PROGRAMS = ["Vetrolink.dll", "Ostrel.exe", "Wendra.exe"]
+PROGRAMS = ["Vetrolink.dll", "Ostrel.exe", "Wendra.exe", "VetrolinkCheck.exe"]
 TEXTS = {"Vetrolink.h": "seriallink/Vetrolink.h", "Vetrolink.def": "seriallink/Vetrolink.def",
          "Vetrolink.bas": "release/Vetrolink.bas"}
 README = "docs/host-guide.md"
