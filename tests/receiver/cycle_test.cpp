@@ -19,18 +19,17 @@ using Calls = std::vector<std::string>;
 // 0 from the first on and moves with the 350th; then the clock jumps and a stop
 // marker appears, so every wait ends. The host acknowledges once DataReady.csv
 // exists. The library fills the port list's 100 bytes with no comma, no NUL.
-// The current directory is the longest that leaves room for every file's path.
 class FakeCalls final : public ReceiverCalls
 {
 public:
     std::time_t lastByteClock = 0;
     int setPortResult = 0; // the handle is stored whatever the result
-    int family = 2000;
     std::string currentDirectory = std::string(485, 'd'), appData; // "": the shell names none
-    std::string workFolder = std::string(478, 'd') + "Work";       // 482: ErrorMessage.csv's 499
-    mutable std::set<std::string> files; // written in the work folder, by name
-    mutable Calls calls;                 // releases and the rename, in order
-    mutable std::string setPort;         // the line and the port name SetPort was asked for
+    std::string workFolder = std::string(478, 'd') + "Work"; // the longest: ErrorMessage.csv's 499
+    mutable std::set<std::string> files;                     // written in the work folder, by name
+    mutable Calls calls;                                     // releases and the rename, in order
+    mutable std::vector<int> line; // as SetPort was asked: baud, data bits, parity, stop bits
+    mutable std::string portName;  // as SetPort got it
 
     FakeCalls() { current = this; }
 
@@ -75,31 +74,25 @@ public:
 
     Stream *OpenFile(const char *path, const char *mode) const override
     {
-        const std::string name = NameOf(path);
+        // Every file is in the work folder, its name not cut short.
+        const std::string full = path, name = full.substr(full.rfind('\\') + 1);
+        EXPECT_EQ(workFolder + "\\" + name, full);
+        EXPECT_EQ(name.size() - 4, name.rfind(".csv")) << name;
         if (*mode != 'r') files.insert(name);
         if (files.count("DataReady.csv")) files.insert("StopCommand.csv");
         return files.count(name) ? reinterpret_cast<Stream *>(&files) : nullptr;
     }
     bool WriteText(Stream *, const char *, size_t) const override { return true; }
     bool CloseFile(Stream *) const override { return true; }
-    BOOL DeleteFileA(const char *path) const override
-    {
-        NameOf(path);
-        return TRUE;
-    }
-    BOOL MoveFileA(const char *from, const char *to) const override
-    {
-        NameOf(from);
-        NameOf(to);
-        return Call("MoveFileA");
-    }
+    BOOL DeleteFileA(const char *) const override { return TRUE; }
+    BOOL MoveFileA(const char *, const char *) const override { return Call("MoveFileA"); }
 
 private:
     static inline const FakeCalls *current = nullptr;
     mutable int reads = 0;
     mutable std::time_t clock = -10; // the wait for the first byte began earlier
 
-    static int VETROLINK_CALL WindowsVer() { return current->family; }
+    static int VETROLINK_CALL WindowsVer() { return 2000; }
     static int VETROLINK_CALL ComPort(int, int, int *, char *list)
     {
         std::memset(list, 'C', kPortListSize);
@@ -108,8 +101,8 @@ private:
     static int VETROLINK_CALL SetPort(DWORD baud, int dataBits, int parity, int stopBits,
                                       HANDLE *port, const char *name)
     {
-        current->setPort = std::to_string(baud) + " " + std::to_string(dataBits) + " " +
-                           std::to_string(parity) + " " + std::to_string(stopBits) + " " + name;
+        current->line = {static_cast<int>(baud), dataBits, parity, stopBits};
+        current->portName = name;
         *port = reinterpret_cast<HANDLE>(0x31);
         return current->setPortResult;
     }
@@ -117,17 +110,6 @@ private:
     {
         calls.push_back(name);
         return TRUE;
-    }
-    // Every path is a whole file name in the work folder, never one cut short.
-    std::string NameOf(const char *path) const
-    {
-        const std::string full = path, name = full.substr(full.rfind('\\') + 1);
-        EXPECT_EQ(workFolder + "\\" + name, full);
-        static const std::set<std::string> names{"ReceiveData.csv", "DataReady.csv",
-                                                 "ErrorMessage.csv", "StopCommand.csv",
-                                                 "tempdata.csv"};
-        EXPECT_EQ(1u, names.count(name)) << name;
-        return name;
     }
 };
 
@@ -151,15 +133,14 @@ TEST(ReceiveCycle, EndsTheBlockOnlyWhenTheClockHasMovedMoreThanTwoSeconds)
     }
 }
 
-TEST(ReceiveCycle, AFailedStartUpReleasesWhatItTookAndTouchesNoFile)
+TEST(ReceiveCycle, AsksForTheDevicesLineAndReleasesWhatItTookWhenStartUpFails)
 {
     FakeCalls fake;
     fake.setPortResult = 3; // the port opened, its purge failed: the handle is the receiver's
     EXPECT_EQ(kExitLinkFailed, ReceiveCycle(fake));
-    // The device's line, 19200 8N1 (parity 0: none; stop bits 0: one); the list cut in its buffer.
-    EXPECT_EQ("19200 8 0 0 " + std::string(kPortListSize - 1, 'C'), fake.setPort);
+    EXPECT_EQ((std::vector<int>{19200, 8, 0, 0}), fake.line); // 8N1: parity 0 none, stop bits 0 one
+    EXPECT_EQ(std::string(kPortListSize - 1, 'C'), fake.portName); // the list cut in its buffer
     EXPECT_EQ((Calls{"CloseHandle", "FreeLibrary"}), fake.calls);
-    EXPECT_TRUE(fake.files.empty());
 }
 
 // Each rule at its longest input and the one just longer, under the sanitizers: the work
@@ -169,24 +150,23 @@ TEST(WorkFolder, LeavesRoomForEveryFilesPathAndWritesNothingPastItsBuffer)
     const std::string current(485, 'd'), appData(464, 'a'); // folders of 482 characters
     const struct {
         int family;
-        std::string currentDirectory, appData, expected; // "": none, exit code 1
+        std::string input, expected; // the current directory or the application-data path
     } rows[] = {
-        {98, "C:\\a\\bc\\def", "", "C:\\aWork"}, // whatever the seven characters are
-        {0, current, "", current.substr(0, 478) + "Work"},
-        {2000, current + "d", "", ""},       // a file's path would not fit
-        {98, std::string(500, 'd'), "", ""}, // more than the 499 bytes asked for
-        {2007, "", appData, appData + "\\Tervon\\KAV20\\work"},
-        {2007, "", std::string(481, 'a'), ""}, // the whole buffer, but no room for a file name
-        {2007, "", std::string(482, 'a'), ""}, // one byte past the buffer
-        {2007, "", "", ""},                    // the shell names no folder
+        {98, "C:\\a\\bc\\def", "C:\\aWork"}, // whatever the seven characters are
+        {0, current, current.substr(0, 478) + "Work"},
+        {2000, current + "d", ""},       // a file's path would not fit: exit code 1
+        {98, std::string(500, 'd'), ""}, // more than the 499 bytes asked for
+        {2007, appData, appData + "\\Tervon\\KAV20\\work"},
+        {2007, std::string(481, 'a'), ""}, // the whole buffer, but no room for a file name
+        {2007, std::string(482, 'a'), ""}, // one byte past the buffer
+        {2007, "", ""},                    // the shell names no folder
     };
     for (const auto &row : rows) {
         FakeCalls fake;
-        fake.currentDirectory = row.currentDirectory;
-        fake.appData = row.appData;
+        fake.currentDirectory = fake.appData = row.input;
         char folder[kPathSize] = ""; // as the cycle starts it
         EXPECT_EQ(row.expected.empty() ? 1 : 0, GetWorkFolder(fake, folder, row.family))
-            << row.family << " " << row.currentDirectory.size() << " " << row.appData.size();
+            << row.input.size();
         if (!row.expected.empty()) EXPECT_EQ(row.expected, folder);
     }
 }
