@@ -143,8 +143,7 @@ TEST(ReceiveCycle, AsksForTheDevicesLineAndReleasesWhatItTookWhenStartUpFails)
     EXPECT_EQ((Calls{"CloseHandle", "FreeLibrary"}), fake.calls);
 }
 
-// Each rule at its longest input and the one just longer, under the sanitizers: the work
-// folder's 500 bytes hold the current directory or the application-data path with its subfolder.
+// Each rule's input at its longest and one byte longer, under the sanitizers.
 TEST(WorkFolder, LeavesRoomForEveryFilesPathAndWritesNothingPastItsBuffer)
 {
     const std::string current(485, 'd'), appData(464, 'a'); // folders of 482 characters

@@ -134,7 +134,6 @@ class NtFamily(Cycles):
             with self.subTest(name):
                 result = self.run_cycle(**common, **kwargs)
                 self.assertPublishedAndCleaned(result)
-                # The stale files, then the clean-up (DataReady.csv last: no marker without data).
                 self.assertEqual([*kwargs.get("plant", []), *CLEAN_UP], result.deleted)
 
     def test_stop_marker_ends_the_wait_once_its_writer_lets_it_be_read(self):
