@@ -6,10 +6,23 @@
 #       throw-away prefix. The ctest name starts with the build: native:,
 #       win64:, win32:. PORTS: pty-backed COM ports comN exist while it runs
 #       (tools/serialdevice); each test program uses numbers of its own.
-#   vl_add_script_test(NAME COMMAND ... [WINE])
+#   vl_gtest_entry(TEST TARGET [ARGS ...])
+#       One more ctest entry TEST for the GoogleTest program TARGET, run
+#       with ARGS as vl_add_test runs it.
+#   vl_add_script_test(NAME COMMAND ... [WINE] [PASS REGEX])
 #       A test run on the Linux side (Python, shell). WINE makes it wait for
 #       the prefix and hands it VL_WINE_PREFIX, VL_WINE_RUN, VL_BIN_DIR and
-#       VL_TOOLS_BIN_DIR.
+#       VL_TOOLS_BIN_DIR. PASS: the line it prints when all went well.
+#
+# A test passes only when its program exited with 0 and printed its pass
+# line (GoogleTest's summary of one test or more, or the script's PASS; a
+# script without one, by its exit code alone). ctest's pass expression
+# replaces its exit-code check, so every test runs through
+# cmake/exited-cleanly, which prints a line of its own after the program's
+# output only on exit code 0, and the expression asks for both: a program
+# that prints its summary and then crashes (a static destructor, a DLL
+# detach under Wine) fails, and so does one that never ran (an i686 program
+# under a Wine without its 32-bit side exits 0 silently).
 #
 # The win32 build's Windows-side tests are reported skipped where the kernel
 # runs no 32-bit programs (some machines' kernels refuse them) or where apt
@@ -24,8 +37,9 @@
 # test get VL_TOOLS_BIN_DIR (a Unix path) in their environment.
 enable_testing()
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
-# needs-32bit's line: "skipped: " and the reason, at the start of a line.
+# The skip (cmake/needs-32bit): any line that begins "skipped: ".
 set(VL_SKIPPED "(^|\n)skipped: ")
+set(VL_EXITED_CLEANLY ${CMAKE_SOURCE_DIR}/cmake/exited-cleanly)
 
 # GoogleTest from Debian's googletest sources, built by each build with its
 # own compiler and flags.
@@ -65,50 +79,59 @@ if(WIN32)
     SKIP_REGULAR_EXPRESSION "${VL_SKIPPED}")
 endif()
 
-# A Windows test program can exit 0 without having run at all (an i686
-# program under a Wine without its 32-bit side does exactly that), so a pass
-# needs GoogleTest's own summary line.
 set(VL_GTEST_PASSED "\\[  PASSED  \\] [1-9][0-9]* tests?\\.")
 set(VL_GTEST_FAILED "\\[  FAILED  \\]")
-# Every Windows-side GoogleTest program: the pass and fail rules, the skip.
-set(VL_WINE_GTEST_PROPERTIES
-    FIXTURES_REQUIRED wine
-    PASS_REGULAR_EXPRESSION "${VL_GTEST_PASSED}"
-    FAIL_REGULAR_EXPRESSION "${VL_GTEST_FAILED}"
-    SKIP_REGULAR_EXPRESSION "${VL_SKIPPED}")
+
+# The pass rule: the program's pass line, then exited-cleanly's.
+function(vl_pass_after test pass_line)
+  set_tests_properties(${test} PROPERTIES
+    PASS_REGULAR_EXPRESSION "${pass_line}.*exited-cleanly: exit code 0\n")
+endfunction()
+
+function(vl_gtest_entry test target)
+  cmake_parse_arguments(PARSE_ARGV 2 arg "" "" "ARGS;HOLDER")
+  if(WIN32)
+    set(wine ${VL_WINE_GUARD} ${arg_HOLDER} ${VL_WINE_RUN} ${VL_WINE_PREFIX})
+  endif()
+  add_test(NAME ${test} COMMAND ${VL_EXITED_CLEANLY} ${wine} $<TARGET_FILE:${target}> ${arg_ARGS})
+  vl_pass_after(${test} "${VL_GTEST_PASSED}")
+  set_tests_properties(${test} PROPERTIES FAIL_REGULAR_EXPRESSION "${VL_GTEST_FAILED}")
+  if(WIN32)
+    set_tests_properties(${test} PROPERTIES FIXTURES_REQUIRED wine
+      ENVIRONMENT "${VL_WINE_TEST_ENV}" SKIP_REGULAR_EXPRESSION "${VL_SKIPPED}")
+  endif()
+endfunction()
 
 function(vl_add_test name)
   cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "SOURCES;LIBS;PORTS")
   add_executable(${name} ${arg_SOURCES})
   target_link_libraries(${name} PRIVATE ${arg_LIBS} GTest::gmock GTest::gtest_main)
+  set(holder)
   if(arg_PORTS)
     set(holder ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tools/serialdevice/serialdevice.py
                hold --prefix ${VL_WINE_PREFIX})
     foreach(port IN LISTS arg_PORTS)
       list(APPEND holder --port ${port})
     endforeach()
-    add_test(NAME ${VL_PLATFORM}:${name}
-             COMMAND ${VL_WINE_GUARD} ${holder} -- ${VL_WINE_RUN} ${VL_WINE_PREFIX}
-                     $<TARGET_FILE:${name}>)
-  else()
-    add_test(NAME ${VL_PLATFORM}:${name} COMMAND ${name})
+    list(APPEND holder --)
   endif()
-  if(WIN32)
-    set_tests_properties(${VL_PLATFORM}:${name} PROPERTIES ${VL_WINE_GTEST_PROPERTIES}
-      ENVIRONMENT "${VL_WINE_TEST_ENV}")
-  endif()
+  vl_gtest_entry(${VL_PLATFORM}:${name} ${name} HOLDER ${holder})
 endfunction()
 
 function(vl_add_script_test name)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "WINE" "" "COMMAND")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "WINE" "PASS" "COMMAND")
+  set(test ${VL_PLATFORM}:${name})
   if(arg_WINE)
-    add_test(NAME ${VL_PLATFORM}:${name} COMMAND ${VL_WINE_GUARD} ${arg_COMMAND})
-    set_tests_properties(${VL_PLATFORM}:${name} PROPERTIES
+    add_test(NAME ${test} COMMAND ${VL_EXITED_CLEANLY} ${VL_WINE_GUARD} ${arg_COMMAND})
+    set_tests_properties(${test} PROPERTIES
       FIXTURES_REQUIRED wine
       ENVIRONMENT "${VL_WINE_TEST_ENV}"
       SKIP_REGULAR_EXPRESSION "${VL_SKIPPED}")
   else()
-    add_test(NAME ${VL_PLATFORM}:${name} COMMAND ${arg_COMMAND})
+    add_test(NAME ${test} COMMAND ${VL_EXITED_CLEANLY} ${arg_COMMAND})
+  endif()
+  if(arg_PASS)
+    vl_pass_after(${test} "${arg_PASS}")
   endif()
 endfunction()
 

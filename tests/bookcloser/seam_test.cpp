@@ -70,7 +70,9 @@ struct Fake final : IDispatch {
 Fake g_application("Application"), g_workbooks("Workbooks"), g_book1("Book1"), g_book2("Book2");
 
 struct FakeCalls final : wendra::CloserCalls {
-    mutable DWORD style = 0; // of the window created
+    HWND window = nullptr;        // what CreateWindowExA gives
+    mutable DWORD style = 0;      // of the window created
+    mutable int showCommand = -1; // ShowWindow's
 
     HRESULT CoInitialize(LPVOID) const override { return S_OK; }
     void CoUninitialize() const override {}
@@ -91,18 +93,18 @@ struct FakeCalls final : wendra::CloserCalls {
         return ::WideCharToMultiByte(page, flags, wide, length, bytes, size, defaultChar, used);
     }
     ATOM RegisterClassExA(const WNDCLASSEXA *) const override { return 1; }
-    // Fails before WM_CREATE: no close ran, so no quit message will come.
+    // Without a window no close ran, so no quit message will come.
     HWND CreateWindowExA(DWORD, LPCSTR, LPCSTR, DWORD windowStyle, int, int, int, int, HWND, HMENU,
                          HINSTANCE, LPVOID) const override
     {
         style = windowStyle;
-        return nullptr;
+        return window;
     }
-    BOOL ShowWindow(HWND, int) const override { return FALSE; }
+    BOOL ShowWindow(HWND, int command) const override { return showCommand = command, FALSE; }
     BOOL UpdateWindow(HWND) const override { return FALSE; }
-    BOOL GetMessageA(MSG *, HWND, UINT, UINT) const override
+    BOOL GetMessageA(MSG *, HWND, UINT, UINT) const override // the quit message comes at once
     {
-        ADD_FAILURE() << "waits for a quit message that nobody posts";
+        if (window == nullptr) ADD_FAILURE() << "waits for a quit message that nobody posts";
         return FALSE;
     }
     BOOL TranslateMessage(const MSG *) const override { return FALSE; }
@@ -113,7 +115,7 @@ struct FakeCalls final : wendra::CloserCalls {
     HCURSOR LoadCursorA(HINSTANCE, LPCSTR) const override { return nullptr; }
     HBRUSH GetSysColorBrush(int) const override { return nullptr; }
     BOOL IsDBCSLeadByte(BYTE) const override { return FALSE; }
-} const g_seam;
+} g_seam;
 
 // A clean close, then each call that can fail failing in turn: every reference and name goes
 // back, and at the end of the clean close in reverse order of taking.
@@ -138,8 +140,12 @@ TEST(CloseSequence, GivesBackEveryReferenceAndName)
 
 TEST(Program, CreatesItsWindowHidden)
 {
-    EXPECT_EQ(0, wendra::StartCloser(g_seam, GetModuleHandleA(nullptr), "Wendra.exe Book2"));
-    EXPECT_EQ(WS_POPUP, g_seam.style & (WS_POPUP | WS_VISIBLE));
+    for (HWND window : {reinterpret_cast<HWND>(1), HWND{}}) {
+        g_seam.window = window;
+        wendra::StartCloser(g_seam, GetModuleHandleA(nullptr), "Wendra.exe Book2");
+        EXPECT_EQ(WS_POPUP, g_seam.style & (WS_POPUP | WS_VISIBLE));
+        EXPECT_TRUE(window == nullptr || g_seam.showCommand == SW_HIDE) << g_seam.showCommand;
+    }
 }
 
 TEST(InvokeDispatch, LeavesOutOnlyTheTrailingMissingArguments)

@@ -24,10 +24,12 @@ class FakeCalls final : public ReceiverCalls
 public:
     std::time_t lastByteClock = 0;
     int setPortResult = 0; // the handle is stored whatever the result
-    std::string currentDirectory = "C:\\host\\Program";
-    mutable std::set<std::string> files; // written in the work folder, by name
-    mutable Calls calls;                 // releases and the rename, in order
-    mutable std::string portName;        // as SetPort got it
+    std::string currentDirectory = std::string(485, 'd'), appData; // "": the shell names none
+    std::string workFolder = std::string(478, 'd') + "Work"; // the longest: ErrorMessage.csv's 499
+    mutable std::set<std::string> files;                     // written in the work folder, by name
+    mutable Calls calls;                                     // releases and the rename, in order
+    mutable std::vector<int> line; // as SetPort was asked: baud, data bits, parity, stop bits
+    mutable std::string portName;  // as SetPort got it
 
     FakeCalls() { current = this; }
 
@@ -59,13 +61,23 @@ public:
         std::strcpy(buffer, currentDirectory.c_str());
         return length;
     }
-    LONG SHGetSpecialFolderLocation(int, ItemIdList **) const override { return -1; }
-    BOOL SHGetPathFromIDListA(const ItemIdList *, char *) const override { return FALSE; }
+    LONG SHGetSpecialFolderLocation(int, ItemIdList **) const override
+    {
+        return appData.empty() ? -1 : 0;
+    }
+    BOOL SHGetPathFromIDListA(const ItemIdList *, char *path) const override
+    {
+        std::strcpy(path, appData.c_str());
+        return TRUE;
+    }
     void FreeIdList(ItemIdList *) const override {}
 
     Stream *OpenFile(const char *path, const char *mode) const override
     {
-        const std::string name = std::strrchr(path, '\\') + 1;
+        // Every file is in the work folder, its name not cut short.
+        const std::string full = path, name = full.substr(full.rfind('\\') + 1);
+        EXPECT_EQ(workFolder + "\\" + name, full);
+        EXPECT_EQ(name.size() - 4, name.rfind(".csv")) << name;
         if (*mode != 'r') files.insert(name);
         if (files.count("DataReady.csv")) files.insert("StopCommand.csv");
         return files.count(name) ? reinterpret_cast<Stream *>(&files) : nullptr;
@@ -86,8 +98,10 @@ private:
         std::memset(list, 'C', kPortListSize);
         return 0;
     }
-    static int VETROLINK_CALL SetPort(DWORD, int, int, int, HANDLE *port, const char *name)
+    static int VETROLINK_CALL SetPort(DWORD baud, int dataBits, int parity, int stopBits,
+                                      HANDLE *port, const char *name)
     {
+        current->line = {static_cast<int>(baud), dataBits, parity, stopBits};
         current->portName = name;
         *port = reinterpret_cast<HANDLE>(0x31);
         return current->setPortResult;
@@ -119,33 +133,40 @@ TEST(ReceiveCycle, EndsTheBlockOnlyWhenTheClockHasMovedMoreThanTwoSeconds)
     }
 }
 
-TEST(ReceiveCycle, AFailedStartUpReleasesWhatItTookAndTouchesNoFile)
+TEST(ReceiveCycle, AsksForTheDevicesLineAndReleasesWhatItTookWhenStartUpFails)
 {
     FakeCalls fake;
     fake.setPortResult = 3; // the port opened, its purge failed: the handle is the receiver's
     EXPECT_EQ(kExitLinkFailed, ReceiveCycle(fake));
+    EXPECT_EQ((std::vector<int>{19200, 8, 0, 0}), fake.line); // 8N1: parity 0 none, stop bits 0 one
     EXPECT_EQ(std::string(kPortListSize - 1, 'C'), fake.portName); // the list cut in its buffer
     EXPECT_EQ((Calls{"CloseHandle", "FreeLibrary"}), fake.calls);
-    EXPECT_TRUE(fake.files.empty());
 }
 
-TEST(WorkFolder, ReplacesTheLastSevenCharactersAndLeavesRoomForEveryFileName)
+// Each rule's input at its longest and one byte longer, under the sanitizers.
+TEST(WorkFolder, LeavesRoomForEveryFilesPathAndWritesNothingPastItsBuffer)
 {
-    const std::string longest(485, 'd'); // the folder: 482 characters, ErrorMessage.csv's 499
-    const std::pair<std::string, std::string> rows[] = {
-        {"C:\\a\\bc\\def", "C:\\aWork"}, // whatever the seven characters are
-        {longest, longest.substr(0, 478) + "Work"},
-        {longest + "d", ""},         // a file's path would not fit
-        {std::string(499, 'd'), ""}, // more than the 499 bytes asked for
+    const std::string current(485, 'd'), appData(464, 'a'); // folders of 482 characters
+    const struct {
+        int family;
+        std::string input, expected; // the current directory or the application-data path
+    } rows[] = {
+        {98, "C:\\a\\bc\\def", "C:\\aWork"}, // whatever the seven characters are
+        {0, current, current.substr(0, 478) + "Work"},
+        {2000, current + "d", ""},       // a file's path would not fit: exit code 1
+        {98, std::string(500, 'd'), ""}, // more than the 499 bytes asked for
+        {2007, appData, appData + "\\Tervon\\KAV20\\work"},
+        {2007, std::string(481, 'a'), ""}, // the whole buffer, but no room for a file name
+        {2007, std::string(482, 'a'), ""}, // one byte past the buffer
+        {2007, "", ""},                    // the shell names no folder
     };
-    for (const auto &[currentDirectory, expected] : rows) {
-        for (int family : {98, 2000, 0}) {
-            FakeCalls fake;
-            fake.currentDirectory = currentDirectory;
-            char folder[kPathSize] = "";
-            EXPECT_EQ(expected.empty() ? 1 : 0, GetWorkFolder(fake, folder, family)) << expected;
-            EXPECT_EQ(expected, expected.empty() ? "" : folder);
-        }
+    for (const auto &row : rows) {
+        FakeCalls fake;
+        fake.currentDirectory = fake.appData = row.input;
+        char folder[kPathSize] = ""; // as the cycle starts it
+        EXPECT_EQ(row.expected.empty() ? 1 : 0, GetWorkFolder(fake, folder, row.family))
+            << row.input.size();
+        if (!row.expected.empty()) EXPECT_EQ(row.expected, folder);
     }
 }
 
