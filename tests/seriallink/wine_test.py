@@ -17,17 +17,18 @@ NT_KEY = r"HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Enum\USB\VID_{:04X}&PID_0
 KEY_98 = r"HKEY_LOCAL_MACHINE\Enum\USB\ZELTRAUSBCOMM"
 # Wine tells each program the Windows version set for its file name;
 # probe_win10.exe declares Windows 10 in its manifest, as the win10 mode needs.
-MODES = {"probe-win98.exe": "win98", "probe-winxp.exe": "winxp", "probe-win7.exe": "win7",
-         "probe-nt40.exe": "nt40", "probe_win10.exe": "win10"}
+MODES = {"probe-win98.exe": "win98", "probe-win2k.exe": "win2k", "probe-winxp.exe": "winxp",
+         "probe-win7.exe": "win7", "probe-nt40.exe": "nt40", "probe_win10.exe": "win10"}
 MODE_KEYS = {r"HKEY_CURRENT_USER\Software\Wine\AppDefaults" + "\\" + n: m for n, m in MODES.items()}
 FIXTURES = [NT_KEY.format(0x1a01), NT_KEY.format(0x1a02), KEY_98, *MODE_KEYS]
 
 
 def wine(*command):
-    """Output through a file: Wine's services may hold a pipe open."""
+    """Output through a file: Wine's services may hold a pipe open. A program that
+    does not exit with 0 (a probe that crashed after its lines) fails the test."""
     with tempfile.TemporaryFile() as out:
         subprocess.run([os.environ["VL_WINE_RUN"], PREFIX, *command], stdout=out,
-                       stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL, timeout=120)
+                       stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL, timeout=120, check=True)
         out.seek(0)
         return out.read().decode(errors="replace")
 
@@ -101,6 +102,7 @@ class Discovery(unittest.TestCase):
     def test_windows_version_and_version_text(self):
         self.assertEqual(probe("probe-nt40.exe", "os ver"),
                          [["os", "0"], found(0, "Ver5.1", step="ver")])
+        self.assertEqual(probe("probe-win2k.exe", "os"), [["os", "2000"]])  # NT 5.0
         self.assertEqual(probe("probe_win10.exe", "os find 0x1a01 255"),
                          [["os", "0"], found(6, "パソコンのＯＳは判定できないです。")])
 
