@@ -7,7 +7,8 @@
 #   make bench   the measurements (bench/*.py), printed as numbers
 #   make demo    one data block from the simulated device to the host, shown step by step
 #   make soak    the receiver's fidelity over N blocks (default 2000): make soak N=10000
-#   make fuzz    ComPort's fuzz target for SECONDS (default 60): make fuzz SECONDS=600
+#   make fuzz    every fuzz target for SECONDS each (default 60): make fuzz SECONDS=600
+#                [TARGET=port_name_fuzz]
 #   make format  clang-format the sources
 #   make dist    the release archives of the current tree, in dist/ (see docs/releases.md)
 
@@ -76,17 +77,16 @@ format:
 check-format:
 	$(call timed,format check,clang-format --dry-run --Werror $(SOURCES))
 
-# New inputs go to the build's corpus; the committed seeds stay as they are.
+# Every fuzz target for SECONDS each, or one: make fuzz TARGET=port_name_fuzz.
+# New inputs go to the build's corpora; the committed seeds stay as they are.
 SECONDS ?= 60
 FUZZ_BUILD ?= build/native
 fuzz:
 	cmake --preset native -B $(FUZZ_BUILD) >build-fuzz.log 2>&1 || { cat build-fuzz.log; exit 1; }
 	rm -f build-fuzz.log
-	cmake --build $(FUZZ_BUILD) --target discovery_fuzz
-	mkdir -p $(FUZZ_BUILD)/tests/seriallink/discovery_fuzz_corpus
-	$(FUZZ_BUILD)/tests/seriallink/discovery_fuzz -max_total_time=$(SECONDS) -timeout=10 \
-		-print_final_stats=1 $(FUZZ_BUILD)/tests/seriallink/discovery_fuzz_corpus \
-		tests/seriallink/discovery_fuzz_corpus
+	cmake --build $(FUZZ_BUILD) --target fuzz_targets
+	VL_FUZZ_SECONDS=$(SECONDS) ctest --test-dir $(FUZZ_BUILD) -L fuzz --no-tests=error --verbose \
+		$(if $(TARGET),-R '^native:$(TARGET)$$') --timeout $$(( $(SECONDS) + 600 ))
 
 clean:
 	rm -rf build

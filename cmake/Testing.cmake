@@ -140,3 +140,29 @@ endfunction()
 function(vl_deliverable target)
   set_property(GLOBAL APPEND PROPERTY VL_DELIVERABLES ${target})
 endfunction()
+
+# A libFuzzer target (native Clang builds):
+#   vl_add_fuzz_target(NAME SECONDS n SOURCES ... [LIBS ...] [DEFINES ...])
+# ctest fuzzes it for n seconds (VL_FUZZ_SECONDS in the environment, if set,
+# for every target: `make fuzz`) over the committed seeds in NAME_corpus
+# beside its sources; new inputs go to the build's own NAME_corpus. It
+# passes on libFuzzer's closing line and a clean exit after it: a crash or a
+# failed check is a find, to be fixed and its input committed as a seed.
+function(vl_add_fuzz_target name)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "SECONDS" "SOURCES;LIBS;DEFINES")
+  add_executable(${name} ${arg_SOURCES})
+  target_link_libraries(${name} PRIVATE ${arg_LIBS})
+  target_compile_definitions(${name} PRIVATE ${arg_DEFINES})
+  target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  if(NOT TARGET fuzz_targets)
+    add_custom_target(fuzz_targets)
+  endif()
+  add_dependencies(fuzz_targets ${name})
+  add_test(NAME native:${name}
+    COMMAND sh -c "mkdir -p \"$0_corpus\" && \"$0\" -max_total_time=\${VL_FUZZ_SECONDS:-$1} \
+-timeout=10 -print_final_stats=1 \"$0_corpus\" \"$2\" && echo \"$0: fuzzing ended cleanly\" >&2"
+            $<TARGET_FILE:${name}> ${arg_SECONDS} ${CMAKE_CURRENT_SOURCE_DIR}/${name}_corpus)
+  set_tests_properties(native:${name} PROPERTIES LABELS fuzz
+    PASS_REGULAR_EXPRESSION "Done [0-9]+ runs in [0-9]+ second.*: fuzzing ended cleanly")
+endfunction()

@@ -1,5 +1,6 @@
 // ComPort: the device's COM ports, found in the registry's device-enumeration
 // tree and each tried by opening it.
+#include <cstddef>
 #include <cstring>
 
 #include "comm_port.h"
@@ -64,12 +65,15 @@ IdTexts MakeIdTexts(int vendorId, int productId)
 }
 
 // The names of an enumerator key's subkeys, each with its NUL, one after the
-// other in the order the registry gave them.
+// other in the order the registry gave them. The text ends the object: a
+// write past it leaves the object, where the sanitizers see it.
 struct SubkeyNames {
-    char text[kSubkeyStoreSize];
-    size_t used;
     int count;
+    size_t used;
+    char text[kSubkeyStoreSize];
 };
+static_assert(sizeof(SubkeyNames) == offsetof(SubkeyNames, text) + kSubkeyStoreSize,
+              "no padding after the text");
 
 void CopyText(char *destination, const char *text)
 {

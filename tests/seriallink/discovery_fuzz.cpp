@@ -4,19 +4,12 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdio>
-#include <cstdlib>
 
+#include "../common/fuzz_check.h"
 #include "fake_windows.h"
 #include "logic.h"
 
 using namespace vetrolink::testing;
-
-static void Check(bool ok, const char *what, const std::string &detail = "")
-{
-    if (ok) return;
-    std::fprintf(stderr, "discovery_fuzz: %s %s\n", what, detail.c_str());
-    std::abort();
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -52,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         key.trailer = in.ConsumeRandomLengthString(24);
         if (in.ConsumeBool())
             key.values["ParentDevNode"] =
-                (in.ConsumeBool() ? parent : "") + in.ConsumeRandomLengthString(40);
+                (in.ConsumeBool() ? parent : "") + in.ConsumeRandomLengthString(110);
         const std::string port = in.ConsumeBool()
                                      ? in.ConsumeRandomLengthString(24)
                                      : "COM" + std::to_string(in.ConsumeIntegral<uint16_t>());
@@ -66,24 +59,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     int count = kUnwritten;
     const int result = vetrolink::ComPortForFamily(w, family, vendor, product, &count, list.data());
     const char *end = static_cast<const char *>(std::memchr(list.data(), '\0', 100));
-    Check(end, "text not terminated within 100 bytes");
+    CHECK(end); // the text ends within the 100 bytes
     const std::string text(list.data(), static_cast<size_t>(end - list.data()));
     if (result == 0) { // names of 1 to 11 characters, each followed by one comma
         int names = 0;
         size_t start = 0;
         for (size_t comma; (comma = text.find(',', start)) != std::string::npos;
              start = comma + 1, ++names)
-            Check(comma > start && comma - start <= 11, "a name's length in", text);
-        Check(start == text.size(), "list without its final comma:", text);
-        Check(names == count && names > 0, "count differs from the names listed:", text);
+            CHECK(comma > start && comma - start <= 11);
+        CHECK(start == text.size());
+        CHECK(names == count && names > 0);
     } else {
-        Check(result == 1 || result == 4 || result == 5 || result == 6 || result == 8,
-              "result outside the table:", std::to_string(result));
-        Check(count == (result == 5 || result == 8 ? 0 : kUnwritten), "count wrong on failure");
+        CHECK(result == 1 || result == 4 || result == 5 || result == 6 || result == 8);
+        CHECK(count == (result == 5 || result == 8 ? 0 : kUnwritten));
     }
     for (const char *p = end + 1; p < list.data() + 100; ++p)
-        Check(*p == fill, "byte written after the text");
-    for (const std::string &breach : w.Finish())
-        Check(false, "walk broke a rule:", breach);
+        CHECK(*p == fill);     // nothing written after the text
+    CHECK(w.Finish().empty()); // the walk's handle rules
     return 0;
 }

@@ -2,7 +2,8 @@
 // Each step calls an export and prints a line (wine_test.py; bench/ reads the timings): os; ver;
 // find VENDOR PRODUCT (the out-parameters filled with 0xff) -> RESULT COUNT HEX MICROSECONDS;
 // open|over PORT BAUD BITS PARITY STOPBITS; read COUNT MS (until COUNT bytes or MS ms) -> RESULT
-// HEX CALLS MS_FROM_FIRST_TO_LAST_BYTE; write COUNT (bytes 0, 1 ...); clear MODE; close.
+// HEX CALLS MS_FROM_FIRST_TO_LAST_BYTE (exit 3 when a read that found nothing wrote the byte,
+// which reads fill with 0x00 and 0xff by turns); write COUNT (bytes 0, 1 ...); clear MODE; close.
 #include <cstdio>
 #include <cstdlib>
 #include <numeric>
@@ -25,6 +26,7 @@ static void PrintHex(const std::string &bytes) // "-" for none
 int main(int argc, char **argv)
 {
     HANDLE port = nullptr;
+    unsigned long reads = 0; // of the whole run: two reads in a row fill the byte differently
     int i = 1;
     auto number = [&] { return i < argc ? std::strtol(argv[i++], nullptr, 0) : 0L; };
     while (i < argc) {
@@ -60,13 +62,16 @@ int main(int argc, char **argv)
             std::string bytes;
             unsigned long calls = 0;
             DWORD first = 0, last = 0, start = GetTickCount();
-            unsigned char byte;
+            unsigned char byte, fill;
             int result;
             do {
+                byte = fill = reads++ % 2 ? 0xff : 0x00; // a byte not read stays as it was
                 if ((++calls, result = readData(port, &byte)) == 0) {
                     last = GetTickCount();
                     first = bytes.empty() ? last : first;
                     bytes += static_cast<char>(byte);
+                } else if (result == 1 && byte != fill) {
+                    return std::printf(" 1: the byte written\n"), 3;
                 }
             } while (static_cast<long>(bytes.size()) < want &&
                      (result == 0 ||

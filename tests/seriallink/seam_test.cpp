@@ -21,27 +21,48 @@ static RegistryKey &Add(FakeWindows &w, const std::string &name, const std::stri
     return key.values["PortName"] = port, key;
 }
 
-// Which instances count, in order, and nothing written past the list's NUL. The walk's handle and
-// buffer rules, and port names empty or unterminated in their field, are discovery_fuzz's.
-TEST(ComPort, ListsTheUsablePortsThatAnswerAndWritesNothingElse)
+// Which instances count, in order, until the list fills the caller's 100 bytes: a name that would
+// not fit is left out. The walk's handle rules and port names empty or unterminated in their
+// field are discovery_fuzz's, as are the registry's names and values at their buffers' edges.
+TEST(ComPort, ListsTheUsablePortsThatAnswerUntilTheListFillsItsBuffer)
 {
-    for (char fill : {'\x00', '\xff'}) {
+    FakeWindows w;
+    Add(w, "a", "COM20000000\0"s).closeFailures = 2; // closes at the third try
+    Add(w, "b", "CO,M3\0"s);                         // a comma would split it in two
+    Add(w, "c", "COM40000000").trailer = "1";        // no NUL, and a stray byte after it
+    Add(w, "d", "COM5\0"s, -1);                      // in use
+    Add(w, "e", "COM60000000\0"s, 600);              // provider data: asked again
+    Add(w, "f", "COM70000000\0"s, 4096);             // the most believed, as by SetPort
+    Add(w, "g", "COM8\0"s, 4097);
+    for (std::string port :
+         {"COM10000001", "COM10000002", "COM10000003", "COM10000004", "COM", "C9"})
+        Add(w, port, port + '\0'); // 96 characters; COM would need 101 bytes, C9 fills the 100
+    w.keys[kKey].subkeys.push_back({"h", ERROR_ACCESS_DENIED}); // ends the walk
+    Add(w, "i", "COM3\0"s);
+    std::vector<char> list(100, '\xff'); // on the heap, exactly the receiver's 100 bytes
+    int count = -7;
+    EXPECT_EQ(0, ComPortForFamily(w, 2007, 0x1a2b, 0xff, &count, list.data()));
+    EXPECT_STREQ("COM20000000,COM40000000,COM60000000,COM70000000,COM10000001,COM10000002,"
+                 "COM10000003,COM10000004,C9,",
+                 list.data());
+    EXPECT_EQ(9, count);
+    EXPECT_EQ(std::vector<std::string>{}, w.Finish());
+}
+
+// Every socket a device without a serial number was plugged into leaves an instance. 163 names
+// of 99 characters, and the device's instance last: its name ends the 16 KiB of names exactly,
+// or one byte beyond them (the sanitizers judge that one).
+TEST(ComPort, WalksAKeyOfManyInstancesToTheLast)
+{
+    for (size_t last : {83, 84}) {
         FakeWindows w;
-        Add(w, "a", "COM2\0"s).closeFailures = 2; // closes at the third try
-        Add(w, "b", "CO,M3\0"s);                  // a comma would split it in two
-        Add(w, "c", "COM4").trailer = "1";        // no NUL, and a stray byte after it
-        Add(w, "d", "COM5\0"s, -1);               // in use
-        Add(w, "e", "COM6\0"s, 600);              // provider data: asked again
-        Add(w, "f", "COM7\0"s, 4096);             // the most believed, as by SetPort
-        Add(w, "g", "COM8\0"s, 4097);
-        w.keys[kKey].subkeys.push_back({"h", ERROR_ACCESS_DENIED}); // ends the walk
-        Add(w, "i", "COM3\0"s);
-        std::string list(100, fill);
-        int count = -7;
-        EXPECT_EQ(0, ComPortForFamily(w, 2007, 0x1a2b, 0xff, &count, list.data()));
-        const std::string listed = "COM2,COM4,COM6,COM7,";
-        EXPECT_EQ((listed + '\0').append(99 - listed.size(), fill), list);
-        EXPECT_EQ(4, count);
+        for (int i = 100; i < 263; ++i)
+            w.keys[kKey].subkeys.push_back({std::to_string(i) + std::string(96, 'n'), kAsWindows});
+        Add(w, std::string(last, 'd'), "COM3\0"s);
+        std::vector<char> list(100);
+        int count = 0;
+        ComPortForFamily(w, 2000, 0x1a2b, 0xff, &count, list.data());
+        if (last == 83) EXPECT_STREQ("COM3,", list.data());
         EXPECT_EQ(std::vector<std::string>{}, w.Finish());
     }
 }
@@ -86,16 +107,21 @@ TEST(SetPort, OpensConfiguresAndPurgesInOrderAndHandsTheRecordBack)
             EXPECT_EQ(row.calls, std::vector(w.log.begin() + 1, w.log.end()));
             if (handle) w.CloseHandle(handle); // the caller's to close, and open
             EXPECT_EQ(std::vector<std::string>{}, w.Finish());
-            if (row.result == 0) {
-                std::vector<unsigned char> want(w.applied.size(), row.fill);
-                DCB &d = reinterpret_cast<COMMCONFIG *>(want.data())->dcb;
-                d.fParity = d.fDtrControl = d.fRtsControl = 1; // DTR and RTS: ENABLE
-                d.fOutxCtsFlow = d.fOutxDsrFlow = d.fDsrSensitivity = d.fTXContinueOnXoff = 0;
-                d.fOutX = d.fInX = d.fNull = d.fAbortOnError = d.ErrorChar = 0;
-                d.BaudRate = 19200, d.ByteSize = 8, d.XonLim = 1024, d.XoffLim = 512;
-                d.Parity = row.parity, d.StopBits = row.stopBits;
-                EXPECT_EQ(want, w.applied);
-            }
+            if (row.result != 0) continue;
+            // The driver's record, its DCB (from byte 8) set as the device needs: 19200 baud; of
+            // the flags bits 1 to 14 but fErrorChar (10): parity checked, DTR and RTS on (ENABLE),
+            // no flow control, nulls kept, no abort on error; XonLim 1024, XoffLim 512; 8 data
+            // bits, the row's parity and stop bits; ErrorChar 0. Little-endian, as Windows.
+            std::vector<unsigned char> want(w.applied.size(), row.fill);
+            const auto put = [&](size_t at, uint32_t value, size_t bytes) {
+                std::memcpy(&want[8 + at], &value, bytes);
+            };
+            uint32_t flags;
+            std::memcpy(&flags, &want[16], 4);
+            put(4, 19200, 4), put(8, (flags & ~0x7bfeu) | 0x1012u, 4);
+            put(14, 1024, 2), put(16, 512, 2);
+            put(18, 8, 1), put(19, row.parity, 1), put(20, row.stopBits, 1), put(23, 0, 1);
+            EXPECT_EQ(want, w.applied);
         }
     }
 }
@@ -107,5 +133,18 @@ TEST(WindowsVer, PlatformsWineDoesNotPretendAndAFailedQueryGiveZero)
         FakeWindows w;
         w.version.dwPlatformId = platform, w.version.dwMajorVersion = 6, w.versionAnswer = answer;
         EXPECT_EQ(0, WindowsVer(w)) << "platform " << platform;
+    }
+}
+
+// Mode 0 empties both buffers, 1 the receive buffer, 2 the transmit buffer (PURGE_RXCLEAR 8,
+// PURGE_TXCLEAR 4); any other mode nothing. Under Wine the pty shows only the bytes received.
+TEST(ClearBuffer, PurgesTheBuffersOfItsMode)
+{
+    const std::pair<int, std::vector<std::string>> rows[] = {
+        {0, {"PurgeComm c"}}, {1, {"PurgeComm 8"}}, {2, {"PurgeComm 4"}}, {3, {}}, {-1, {}}};
+    for (const auto &[mode, purged] : rows) {
+        FakeWindows w;
+        EXPECT_EQ(purged.empty() ? 2 : 0, ClearBuffer(w, nullptr, mode)) << mode;
+        EXPECT_EQ(purged, w.log) << mode;
     }
 }
