@@ -82,6 +82,7 @@ check-format:
 SECONDS ?= 60
 FUZZ_BUILD ?= build/native
 fuzz:
+	@tools/deps build
 	cmake --preset native -B $(FUZZ_BUILD) >build-fuzz.log 2>&1 || { cat build-fuzz.log; exit 1; }
 	rm -f build-fuzz.log
 	cmake --build $(FUZZ_BUILD) --target fuzz_targets
