@@ -108,9 +108,8 @@ class Cycles(unittest.TestCase):
         return result
 
     def assertEnded(self, result, exit_code, final_status, left):
-        self.assertEqual(exit_code, result.exit, result.report)
-        self.assertEqual(final_status, result.final_status)
-        self.assertEqual(left, result.left)
+        self.assertEqual((exit_code, final_status, left),
+                         (result.exit, result.final_status, result.left), result.report)
 
 
 class NtFamily(Cycles):

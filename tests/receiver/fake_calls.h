@@ -64,9 +64,9 @@ public:
     {
         return std::min(shellAnswer, 0);
     }
-    BOOL SHGetPathFromIDListA(const ItemIdList *, char *path) const override
+    BOOL SHGetPathFromIDListA(const ItemIdList *, char *path) const override // NUL if it fits
     {
-        CopyOut(path, directory, kPathSize);
+        std::memcpy(path, directory.c_str(), std::min(directory.size() + 1, kPathSize));
         return shellAnswer == 0;
     }
     void FreeIdList(ItemIdList *) const override {}
@@ -93,7 +93,8 @@ private:
     static int VETROLINK_CALL WindowsVer() { return 2000; }
     static int VETROLINK_CALL ComPort(int, int, int *, char *list)
     {
-        CopyOut(list, current->portList, kPortListSize);
+        const std::string &bytes = current->portList; // the NUL if it fits
+        std::memcpy(list, bytes.c_str(), std::min(bytes.size() + 1, kPortListSize));
         return current->comPortResult;
     }
     static int VETROLINK_CALL SetPort(DWORD baud, int dataBits, int parity, int stopBits,
@@ -105,10 +106,6 @@ private:
         return current->setPortResult;
     }
     BOOL Call(const char *name) const { return calls.push_back(name), TRUE; }
-    static void CopyOut(char *buffer, const std::string &bytes, size_t size) // the NUL if it fits
-    {
-        std::memcpy(buffer, bytes.c_str(), std::min(bytes.size() + 1, size));
-    }
 };
 
 } // namespace ostrel::testing
