@@ -9,9 +9,8 @@ namespace ostrel::testing
 {
 
 // The 350th byte arrives in the pass in which the clock shows two seconds more than at the first
-// byte (inside the limit), or three (past it). A port whose purge failed (SetPort's 3) is still
-// the receiver's to close. Exit codes as the host reads them: 0 acknowledged, 9 timed out, 3 no
-// link.
+// byte (inside the limit), or three (past it). A port whose purge failed (SetPort's 3) is the
+// receiver's to close. Exit codes as the host reads them: 0 acknowledged, 9 timed out, 3 no link.
 TEST(ReceiveCycle, KeepsTheTimeLimitAndReleasesThePortThenTheLibraryOnEveryPath)
 {
     const struct {
