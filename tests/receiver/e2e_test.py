@@ -33,6 +33,7 @@ FILE_FAILED = status(*RECEIVING, "1：ファイルへの書き込み失敗。")
 TIMED_OUT_AT_100 = status(*RECEIVING, "9：時間制御で、受信停止する。", "100：時間制御で、停止時の受信数。")
 # Every value from 0 to 255 at least once, in an order that shows reordering.
 BLOCK = bytes([0, 255] + [(i * 37 + 11) % 256 for i in range(348)])
+PUBLISHED = b"".join(b"%d\r\n" % b for b in BLOCK)
 CLEAN_UP = ["ReceiveData.csv", "StopCommand.csv", "ErrorMessage.csv", "DataReady.csv"]
 IN_MODIFY, IN_MOVED_TO, IN_CREATE, IN_DELETE = 0x2, 0x80, 0x100, 0x200
 libc = ctypes.CDLL(None, use_errno=True)
@@ -107,14 +108,8 @@ class Cycles(unittest.TestCase):
         return result
 
     def assertEnded(self, result, exit_code, final_status, left):
-        self.assertEqual(exit_code, result.exit, result.report)
-        self.assertEqual(final_status, result.final_status)
-        self.assertEqual(left, result.left)
-
-    def assertPublishedAndCleaned(self, result):
-        self.assertEnded(result, "0", None, [])
-        self.assertEqual(b"0", result.ready_status)
-        self.assertEqual(b"".join(b"%d\r\n" % b for b in BLOCK), result.data)
+        self.assertEqual((exit_code, final_status, left),
+                         (result.exit, result.final_status, result.left), result.report)
 
 
 class NtFamily(Cycles):
@@ -133,7 +128,8 @@ class NtFamily(Cycles):
                               dict(windows_version="win10", block=BLOCK + bytes(50), burst=True))):
             with self.subTest(name):
                 result = self.run_cycle(**common, **kwargs)
-                self.assertPublishedAndCleaned(result)
+                self.assertEnded(result, "0", None, [])
+                self.assertEqual((b"0", PUBLISHED), (result.ready_status, result.data))
                 self.assertEqual([*kwargs.get("plant", []), *CLEAN_UP], result.deleted)
 
     def test_stop_marker_ends_the_wait_once_its_writer_lets_it_be_read(self):
@@ -148,7 +144,7 @@ class NtFamily(Cycles):
                                 keep_scratch=True, host_args=["--stop-when-receiving", "--no-ack"])
         self.assertEnded(result, "0", None, [])
         self.assertCountEqual(CLEAN_UP, result.deleted)  # the host reading the status may delay one
-        self.assertEqual(b"".join(b"%d\r\n" % b for b in BLOCK), result.kept)
+        self.assertEqual(PUBLISHED, result.kept)
 
     def test_receive_data_made_by_someone_else_fails_the_publication(self):
         # The host holds the status file open while the receiver writes it, and
@@ -162,18 +158,16 @@ class NtFamily(Cycles):
         self.assertEnded(self.run_cycle(BLOCK[:100], burst=True), "9", TIMED_OUT_AT_100,
                          ["ErrorMessage.csv"])
 
-    def test_start_up_failures_leave_the_folder_untouched(self):
+    def test_start_up_and_work_folder_failures_leave_the_folder_untouched(self):
         without_exports = os.path.join(BIN, "without_exports", "Vetrolink.dll")
-        for name, kwargs in (("no device", dict(plugged=False)), ("no library", dict(library=None)),
-                             ("a library without WindowsVer", dict(library=without_exports))):
+        earlier = {"ReceiveData.csv": b"1\r\n", "StopCommand.csv": b""}
+        for name, code, how in (
+                ("no device", "3", dict(plugged=False)), ("no library", "3", dict(library=None)),
+                ("a library without WindowsVer", "3", dict(library=without_exports)),
+                ("a current directory too short to name a folder", "1",
+                 dict(host_args=["--start-in", "C:\\"]))):
             with self.subTest(name):
-                earlier = {"ReceiveData.csv": b"1\r\n", "StopCommand.csv": b""}
-                self.assertEnded(self.run_cycle(plant=earlier, **kwargs), "3", None, [*earlier])
-
-    def test_a_current_directory_too_short_to_name_a_folder_ends_with_exit_1(self):
-        planted = {"StopCommand.csv": b""}
-        self.assertEnded(self.run_cycle(None, host_args=["--start-in", "C:\\"], plant=planted), "1",
-                         None, [*planted])
+                self.assertEnded(self.run_cycle(None, plant=earlier, **how), code, None, [*earlier])
 
 
 class FullDisk(Cycles):
