@@ -153,9 +153,8 @@ const std::string kDoubleByteToken = "\x83\x81\"\x95\x5c \x8e\xa6\"";
 TEST(EndToEnd932, JapaneseNamesMatchByteForByte)
 {
     ASSERT_EQ(932u, GetACP()) << "LC_ALL of this test entry";
-    const Options books = {L"--book", L"\u5831\u544a.xlsx",
-                           L"--book", L"\u5831\u544a\u66f8.xlsx",
-                           L"--book", L"\u5831\u544a\u66f8.xlsx"};
+    const std::wstring report = L"\u5831\u544a\u66f8.xlsx";
+    const Options books = {L"--book", L"\u5831\u544a.xlsx", L"--book", report, L"--book", report};
     ExpectCalls(Walk(2, true, "1 3"), books, kDoubleByteToken + " " + kReportUpper);
     ExpectCalls(Walk(3, false, "1 2 3"), books, Wendra() + " " + kReportUpper.substr(0, 10));
 }

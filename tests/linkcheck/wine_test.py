@@ -2,14 +2,12 @@
 """VetrolinkCheck.exe end to end under Wine: the real program and library, the simulated
 device, and a prefix of its own, so its registry holds only this test's device. Expected:
 the lines a person reads, ComPort's message encoded here by Python's cp932 codec.
-
-A port another program holds: Wine does not refuse a second open of a COM port as Windows
-does, but it passes on Linux's refusal to open a terminal that a process holds with
-TIOCEXCL. Linux lets a process with CAP_SYS_ADMIN open it all the same, and Wine's server
-is what opens devices, so the prefix's server runs without that capability when the test
-runs as root."""
+A port another program holds: Wine passes on Linux's refusal to open a terminal held with
+TIOCEXCL, which Wine's server (it opens devices) ignores with CAP_SYS_ADMIN: as root the
+prefix's server runs without that capability."""
 import fcntl
 import os
+import pathlib
 import re
 import shutil
 import subprocess
@@ -27,8 +25,7 @@ BIN, OTHER_BIN, RUN = (os.environ[f"VL_{n}"] for n in ("BIN_DIR", "OTHER_WIDTH_B
 WIDTH, OTHER_WIDTH = ("32-bit", "64-bit") if os.environ["VL_PLATFORM"] == "win32" else ("64-bit", "32-bit")
 PREFIX = os.path.join(os.path.dirname(BIN), "linkcheck-prefix")
 PREFIX_TOOL = os.path.join(ROOT, "tools", "wine", "prefix")
-with open(os.path.join(os.path.dirname(BIN), "VERSION")) as f:
-    VERSION = f.read().strip()
+VERSION = pathlib.Path(BIN).parent.joinpath("VERSION").read_text().strip()
 NT_KEY = r"HKLM\SYSTEM\CurrentControlSet\Enum\USB\Vid_{:04x}&Pid_00ff\Check\Device Parameters"
 RECEIVERS_VENDOR = 0x0ABC
 TITLE = f"VetrolinkCheck {VERSION}, {WIDTH}"
@@ -64,11 +61,6 @@ def folder_with(name, dll=None):
     return "C:\\" + name
 
 
-def read(path):  # through a file object of its own: the program writes at the shared one's offset
-    with open(path, "rb") as f:
-        return f.read()
-
-
 def library_lines(folder):
     return [TITLE, f"Library:   {folder}\\Vetrolink.dll, {WIDTH} DLL",
             "Version:   AskVer says Ver{}.{}; file version {}.0".format(*VERSION.split(".")[:2], VERSION),
@@ -82,19 +74,19 @@ def device(vendor, result, meaning):
 
 class Check(unittest.TestCase):
     def assertCheck(self, code, expected, folder, *args, when_listening=None):
-        """Runs VetrolinkCheck in FOLDER (C:\\NAME); its exit code, and its lines equal to EXPECTED
-        (or matching where a line is a compiled pattern) and the Result line for the code.
-        when_listening runs once it has purged the port."""
+        """VetrolinkCheck in FOLDER (C:\\NAME) exits with CODE and prints EXPECTED (a compiled pattern
+        matches) and CODE's Result line. when_listening runs once it has purged the port."""
         exe = os.path.join(PREFIX, "drive_c", folder[3:], "VetrolinkCheck.exe")
-        with tempfile.NamedTemporaryFile() as out:
+        with tempfile.NamedTemporaryFile() as out:  # read by name: reading `out` moves the program's offset
+            read = pathlib.Path(out.name).read_bytes
             program = subprocess.Popen([RUN, PREFIX, exe, *args], stdout=out,
                                        stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
-            while when_listening and b"\nPort:" not in read(out.name) and program.poll() is None:
+            while when_listening and b"\nPort:" not in read() and program.poll() is None:
                 time.sleep(0.01)
             if when_listening:
                 when_listening()
             exit_code = program.wait(timeout=120)
-            lines = read(out.name).decode("cp932").splitlines()
+            lines = read().decode("cp932").splitlines()
         expected = [*expected, f"Result:    {OUTCOMES[code]} (exit code {code})"]
         self.assertEqual(len(expected), len(lines), "\n".join(lines))
         for want, got in zip(expected, lines):
