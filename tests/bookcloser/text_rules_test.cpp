@@ -2,16 +2,15 @@
 // the sanitizers, which see a read past the end of the command line.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "text_rules.h"
 
 // In a buffer of its own exact size; 0x81 leads a double-byte character.
-static std::string ArgumentOf(const char *commandLine)
+template <size_t N> static std::string ArgumentOf(const char (&commandLine)[N])
 {
-    std::vector<char> line(commandLine, commandLine + std::strlen(commandLine) + 1);
+    std::vector<char> line(commandLine, commandLine + N);
     return wendra::ArgumentOf(line.data(), [](unsigned char byte) { return byte == 0x81; });
 }
 
