@@ -17,8 +17,8 @@ NT_KEY = r"HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Enum\USB\VID_{:04X}&PID_0
 KEY_98 = r"HKEY_LOCAL_MACHINE\Enum\USB\ZELTRAUSBCOMM"
 # Wine tells each program the Windows version set for its file name;
 # probe_win10.exe declares Windows 10 in its manifest, as the win10 mode needs.
-MODES = {"probe-win98.exe": "win98", "probe-win2k.exe": "win2k", "probe-winxp.exe": "winxp",
-         "probe-win7.exe": "win7", "probe-nt40.exe": "nt40", "probe_win10.exe": "win10"}
+MODES = {"probe-win98.exe": "win98", "probe-win2k.exe": "win2k", "probe-win7.exe": "win7",
+         "probe-nt40.exe": "nt40", "probe_win10.exe": "win10"}
 MODE_KEYS = {r"HKEY_CURRENT_USER\Software\Wine\AppDefaults" + "\\" + n: m for n, m in MODES.items()}
 FIXTURES = [NT_KEY.format(0x1a01), NT_KEY.format(0x1a02), KEY_98, *MODE_KEYS]
 
@@ -79,7 +79,7 @@ class Discovery(unittest.TestCase):
                   **{rf"{nt}\{name}\Device Parameters": {"PortName": f"COM{port}"}
                      for name, port in instances},
                   NT_KEY.format(0x1a02) + r"\5&2c3a0f9&0&1\Device Parameters": {"PortName": "COM15"}})
-        for program, family in (("probe-winxp.exe", "2000"), ("probe-win7.exe", "2007")):
+        for program, family in (("probe-win2k.exe", "2000"), ("probe-win7.exe", "2007")):
             self.assertEqual(probe(program, "os find 0x1a01 255 find 0x1a03 255 find 0x1a02 255"), [
                 ["os", family], found(0, "COM10,COM10000000,COM11,COM10,", 4),
                 found(4, r"SYSTEM\CurrentControlSet\Enum\USB\Vid_1a03&Pid_00ff"),
@@ -102,7 +102,6 @@ class Discovery(unittest.TestCase):
     def test_windows_version_and_version_text(self):
         self.assertEqual(probe("probe-nt40.exe", "os ver"),
                          [["os", "0"], found(0, "Ver5.1", step="ver")])
-        self.assertEqual(probe("probe-win2k.exe", "os"), [["os", "2000"]])  # NT 5.0
         self.assertEqual(probe("probe_win10.exe", "os find 0x1a01 255"),
                          [["os", "0"], found(6, "パソコンのＯＳは判定できないです。")])
 
