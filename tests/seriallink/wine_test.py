@@ -75,8 +75,7 @@ class Discovery(unittest.TestCase):
         # up to 11 characters. The instances are made in the order of their names.
         instances = (("1", 15), ("2", 10), ("3", 16), ("4", 19), ("5", 10000000),
                      ("6", 100000000), ("a,b", 11), ("n" * 99, 10), ("n" * 100, 11))
-        registry({nt + r"\5&1b2c3d4&0&0": {"PortName": "COM11"},  # not where the search looks
-                  **{rf"{nt}\{name}\Device Parameters": {"PortName": f"COM{port}"}
+        registry({**{rf"{nt}\{name}\Device Parameters": {"PortName": f"COM{port}"}
                      for name, port in instances},
                   NT_KEY.format(0x1a02) + r"\5&2c3a0f9&0&1\Device Parameters": {"PortName": "COM15"}})
         for program, family in (("probe-win2k.exe", "2000"), ("probe-win7.exe", "2007")):
