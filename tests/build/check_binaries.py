@@ -1,4 +1,3 @@
-#!/usr/bin/python3
 """Checks each deliverable's import table and resources, as a user's PC sees them.
 
   check_binaries.py TABLE X.Y.Z NAME,NAME,... DLL=WINDOWS FILE=WINDOWS...

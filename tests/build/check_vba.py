@@ -1,4 +1,3 @@
-#!/usr/bin/python3
 """Checks the VBA module's Declare lines against the header.
 
   check_vba.py BAS HEADER [DEF]
