@@ -28,13 +28,12 @@ def imported(pe):
 
 
 def version_failures(pe, path, version):
-    """The resources: the version resource and nothing else."""
+    """The version resource and nothing else (a manifest would change the Windows version
+    the program is told)."""
     resources = getattr(pe, "DIRECTORY_ENTRY_RESOURCE", None)
     kinds = [entry.id for entry in resources.entries] if resources else []
-    failures = [f"{path}: carries {pefile.RESOURCE_TYPE.get(kind, kind)}" + (
-        " (a manifest changes the Windows version the program is told)"
-        if kind == pefile.RESOURCE_TYPE["RT_MANIFEST"] else "")
-        for kind in kinds if kind != pefile.RESOURCE_TYPE["RT_VERSION"]]
+    failures = [f"{path}: carries {pefile.RESOURCE_TYPE.get(kind, kind)}"
+                for kind in kinds if kind != pefile.RESOURCE_TYPE["RT_VERSION"]]
     if not hasattr(pe, "VS_FIXEDFILEINFO"):
         return failures + [f"{path}: carries no version resource"]
     for field in ("FileVersion", "ProductVersion"):
