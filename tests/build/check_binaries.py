@@ -1,15 +1,13 @@
-#!/usr/bin/python3
 """Checks each deliverable's import table and resources, as a user's PC sees them.
 
-  check_binaries.py TABLE FILE=WINDOWS... --version X.Y.Z [--exports NAME,NAME,...]
+  check_binaries.py TABLE X.Y.Z NAME,NAME,... DLL=WINDOWS FILE=WINDOWS...
 
-Each FILE may import only functions that TABLE (windows_exports.csv) lists as
+Each file may import only functions that TABLE (windows_exports.csv) lists as
 exported by WINDOWS, the oldest Windows the file serves, or earlier; a function
-the table lacks needs a person to look it up. Each FILE carries its version
-X.Y.Z and no other resource. With --exports, the first FILE (the DLL) exports
-exactly those names, none with a stdcall @n decoration. Needs python3-pefile.
+the table lacks needs a person to look it up. Each carries its version X.Y.Z
+and no other resource. The DLL exports exactly the NAMEs, none with a stdcall
+@n decoration. Needs python3-pefile.
 """
-import argparse
 import csv
 import os
 import sys
@@ -30,13 +28,12 @@ def imported(pe):
 
 
 def version_failures(pe, path, version):
-    """The resources: the version resource and nothing else."""
+    """The version resource and nothing else (a manifest would change the Windows version
+    the program is told)."""
     resources = getattr(pe, "DIRECTORY_ENTRY_RESOURCE", None)
     kinds = [entry.id for entry in resources.entries] if resources else []
-    failures = [f"{path}: carries {pefile.RESOURCE_TYPE.get(kind, kind)}" + (
-        " (a manifest changes the Windows version the program is told)"
-        if kind == pefile.RESOURCE_TYPE["RT_MANIFEST"] else "")
-        for kind in kinds if kind != pefile.RESOURCE_TYPE["RT_VERSION"]]
+    failures = [f"{path}: carries {pefile.RESOURCE_TYPE.get(kind, kind)}"
+                for kind in kinds if kind != pefile.RESOURCE_TYPE["RT_VERSION"]]
     if not hasattr(pe, "VS_FIXEDFILEINFO"):
         return failures + [f"{path}: carries no version resource"]
     for field in ("FileVersion", "ProductVersion"):
@@ -52,18 +49,12 @@ def version_failures(pe, path, version):
                        for key, value in expected.items() if strings.get(key) != value]
 
 
-def main(argv):
-    parser = argparse.ArgumentParser()
-    parser.add_argument("table")
-    parser.add_argument("files", nargs="+")
-    parser.add_argument("--version", required=True)
-    parser.add_argument("--exports", type=lambda names: sorted(names.split(",")))
-    options = parser.parse_args(argv[1:])
-    with open(options.table, newline="") as table_file:
+def main(table_path, version, expected_exports, *files):
+    with open(table_path, newline="") as table_file:
         table = {(row["dll"].lower(), row["function"]): row["oldest"]
                  for row in csv.DictReader(table_file)}
     failures = []
-    for n, target in enumerate(options.files):
+    for n, target in enumerate(files):
         path, floor = target.rsplit("=", 1)
         pe = pefile.PE(path)
         imports = list(imported(pe))
@@ -74,18 +65,18 @@ def main(argv):
             elif WINDOWS.index(oldest) > WINDOWS.index(floor):
                 failures.append(f"{path}: imports {dll}!{name}, exported from Windows {oldest} "
                                 f"on; the file serves Windows {floor}")
-        failures += version_failures(pe, path, options.version)
+        failures += version_failures(pe, path, version)
         print(f"{path} (Windows {floor}): {len(imports)} functions from "
               f"{', '.join(sorted({dll for dll, _ in imports}))}")
-        if options.exports is not None and n == 0:
+        if n == 0:
             exports = getattr(pe, "DIRECTORY_ENTRY_EXPORT", None)
             names = sorted(s.name.decode() for s in exports.symbols if s.name) if exports else []
             print(f"{path}: exports {', '.join(names)}")
-            if names != options.exports:
-                failures.append(f"{path}: exports {names}, expected {options.exports}")
+            if names != sorted(expected_exports.split(",")):
+                failures.append(f"{path}: exports {names}, expected {expected_exports}")
     print("".join(f"FAIL {failure}\n" for failure in failures), end="")
     return 1 if failures else 0
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv))
+    sys.exit(main(*sys.argv[1:]))

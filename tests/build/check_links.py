@@ -1,4 +1,3 @@
-#!/usr/bin/python3
 """Every relative link of the given Markdown pages names a file that exists
 and, after a #, a heading of that page (as GitHub spells its anchor).
 

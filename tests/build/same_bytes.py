@@ -1,4 +1,3 @@
-#!/usr/bin/python3
 """Builds the deliverables again, as make dist does, from a copy of the
 sources in another folder, and compares them byte for byte with BIN's.
 
@@ -21,10 +20,7 @@ def main(source, preset, bin_dir, *files):
             name for name in names if folder == source and name in (".git", "build")])
         for step in (["cmake", "--preset", preset, "-B", build, "-DVL_TESTS=OFF"],
                      ["cmake", "--build", build, "--target"] + [f.split(".")[0] for f in files]):
-            run = subprocess.run(step, cwd=copy, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                                 text=True)
-            if run.returncode:
-                sys.exit(f"{' '.join(step)} failed:\n{run.stdout}")
+            subprocess.run(step, cwd=copy, check=True)  # its output shows why it failed
         same = [filecmp.cmp(os.path.join(bin_dir, f), os.path.join(build, "bin", f), False)
                 for f in files]
     print("\n".join(f"{f}: {'same bytes' if s else 'DIFFERS'}" for f, s in zip(files, same)))

@@ -3,6 +3,7 @@
 // list's shape and count, that no byte after the text was written, and the walk's handle rules.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "../common/fuzz_check.h"
@@ -58,23 +59,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::vector<char> list(100, fill); // on the heap, exactly 100 bytes, as the sanitizers see
     int count = kUnwritten;
     const int result = vetrolink::ComPortForFamily(w, family, vendor, product, &count, list.data());
-    const char *end = static_cast<const char *>(std::memchr(list.data(), '\0', 100));
-    CHECK(end); // the text ends within the 100 bytes
-    const std::string text(list.data(), static_cast<size_t>(end - list.data()));
+    const auto end = std::find(list.begin(), list.end(), '\0');
+    CHECK(end != list.end()); // the text ends within the 100 bytes
+    const std::string text(list.begin(), end);
     if (result == 0) { // names of 1 to 11 characters, each followed by one comma
         int names = 0;
         size_t start = 0;
         for (size_t comma; (comma = text.find(',', start)) != std::string::npos;
              start = comma + 1, ++names)
             CHECK(comma > start && comma - start <= 11);
-        CHECK(start == text.size());
-        CHECK(names == count && names > 0);
+        CHECK(start == text.size() && names == count && names > 0);
     } else {
         CHECK(result == 1 || result == 4 || result == 5 || result == 6 || result == 8);
         CHECK(count == (result == 5 || result == 8 ? 0 : kUnwritten));
     }
-    for (const char *p = end + 1; p < list.data() + 100; ++p)
-        CHECK(*p == fill);     // nothing written after the text
+    CHECK(std::all_of(end + 1, list.end(), [=](char c) { return c == fill; })); // none after it
     CHECK(w.Finish().empty()); // the walk's handle rules
     return 0;
 }
