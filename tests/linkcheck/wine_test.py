@@ -1,4 +1,3 @@
-#!/usr/bin/env python3
 """VetrolinkCheck.exe end to end under Wine: the real program and library, the simulated
 device, and a prefix of its own, so its registry holds only this test's device. Expected:
 the lines a person reads, ComPort's message encoded here by Python's cp932 codec.

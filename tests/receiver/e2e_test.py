@@ -1,4 +1,3 @@
-#!/usr/bin/env python3
 """Ostrel.exe end to end under Wine: the real receiver and library, the
 simulated device, the host stand-in, and the work folder watched through
 inotify, whose queue keeps the receiver's file operations in their order.
