@@ -70,15 +70,16 @@ def readme_problems(readme, guide):
 def archive_problems(archive, guide, date):
     """The archive's problems, and its files by their names in SHA256SUMS."""
     name = os.path.basename(archive)
-    folder, found, files = name[:-len(".zip")], [], {name: open(archive, "rb").read()}
+    folder, found, dated = name[:-len(".zip")], [], set()
+    files = {name: open(archive, "rb").read()}
     try:
         with zipfile.ZipFile(archive) as zip_file:
-            for entry in zip_file.infolist():
-                files[entry.filename] = zip_file.read(entry)
-                if entry.date_time != date:
-                    found.append(f"{entry.filename} is dated {entry.date_time}, not {date}")
+            files.update((entry.filename, zip_file.read(entry)) for entry in zip_file.infolist())
+            dated = {entry.date_time for entry in zip_file.infolist()} - {date}
     except zipfile.BadZipFile as error:
         found.append(str(error))
+    if dated:
+        found.append(f"entries dated {sorted(dated)}, not with the commit's time {date}")
     names = {member[len(folder) + 1:] for member in files if member.startswith(folder + "/")}
     if len(names) != len(files) - 1:
         found.append(f"entries outside the folder {folder}/")
@@ -107,7 +108,8 @@ def problems(out, widths):
     sums = dict(reversed(line.rstrip("\n").split("  ", 1))
                 for line in open(os.path.join(out, "SHA256SUMS"), encoding="ascii"))
     found += [f"SHA256SUMS: no line for {name}" for name in sorted(set(files) - set(sums))]
-    found += [f"SHA256SUMS: {name} does not match" for name, digest in sorted(sums.items())
+    found += [f"SHA256SUMS: {name} {'does not match' if name in files else 'is not there'}"
+              for name, digest in sorted(sums.items())
               if name not in files or hashlib.sha256(files[name]).hexdigest() != digest]
     return found
 
