@@ -82,8 +82,12 @@ endif()
 set(VL_GTEST_PASSED "\\[  PASSED  \\] [1-9][0-9]* tests?\\.")
 set(VL_GTEST_FAILED "\\[  FAILED  \\]")
 
-# The pass rule: the program's pass line, then exited-cleanly's.
+# The pass rule: the program's pass line, then exited-cleanly's. A ";" would
+# split the expression into a list, any one of which passes the test alone.
 function(vl_pass_after test pass_line)
+  if(pass_line MATCHES ";")
+    message(FATAL_ERROR "${test}: a pass line must hold no \";\": ${pass_line}")
+  endif()
   set_tests_properties(${test} PROPERTIES
     PASS_REGULAR_EXPRESSION "${pass_line}.*exited-cleanly: exit code 0\n")
 endfunction()
