@@ -22,7 +22,8 @@
 # output only on exit code 0, and the expression asks for both: a program
 # that prints its summary and then crashes (a static destructor, a DLL
 # detach under Wine) fails, and so does one that never ran (an i686 program
-# under a Wine without its 32-bit side exits 0 silently).
+# under a Wine without its 32-bit side exits 0 silently). tests/harness
+# shows the rule failing through these helpers.
 #
 # The win32 build's Windows-side tests are reported skipped where the kernel
 # runs no 32-bit programs (some machines' kernels refuse them) or where apt
