@@ -33,6 +33,8 @@ def words(text):
 
 
 def promised_files(guide):
+    if "\n## What is here\n" not in guide:
+        sys.exit(f"{GUIDE} has no section \"What is here\": no list of what the release holds")
     section = guide.split("\n## What is here\n", 1)[1].split("\n## ", 1)[0]
     return set(re.findall(r"^\| `([^`]+)` \|", section, re.M))
 
