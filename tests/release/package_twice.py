@@ -14,7 +14,8 @@ PACKAGE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../releas
 with tempfile.TemporaryDirectory(prefix="vetrolink-dist-") as scratch:
     outs = [os.path.join(scratch, name) for name in ("first", "second")]
     for out in outs:
-        subprocess.run([sys.executable, PACKAGE, out, *sys.argv[1:]], check=True)
+        # -B: no bytecode written into the sources while same_bytes copies them
+        subprocess.run([sys.executable, "-B", PACKAGE, out, *sys.argv[1:]], check=True)
     same, differ, missing = filecmp.cmpfiles(*outs, sorted(os.listdir(outs[0])), shallow=False)
 print(f"packed twice: {len(same)} files the same, differing: {', '.join(differ + missing) or 'none'}")
 sys.exit(1 if differ or missing else 0)
