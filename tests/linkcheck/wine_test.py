@@ -24,9 +24,8 @@ PREFIX = os.path.join(os.path.dirname(BIN), "linkcheck-prefix")
 PREFIX_TOOL = os.path.join(ROOT, "tools", "wine", "prefix")
 VERSION = pathlib.Path(BIN).parent.joinpath("VERSION").read_text().strip()
 DLL = pathlib.Path(BIN, "Vetrolink.dll").read_bytes()
-OUTCOMES = {0: "the device was found", 1: "the library cannot be used",
-            2: "the receiver would not find the device", 4: "no data arrived",
-            5: "data arrived, but not a block the receiver takes"}
+OUTCOMES = {0: "the device was found", 1: "the library cannot be used", 5: "data arrived, but not a block "
+            "the receiver takes", 2: "the receiver would not find the device"}
 NOT_OPEN = ("the device is installed, but none of its ports opens: it is unplugged, or another program holds "
             "its port")
 VERSION_LINE = "Version:   AskVer says Ver{}.{}; file version {}.0".format(*VERSION.split(".")[:2], VERSION)
@@ -49,11 +48,11 @@ def reg(*args, check=True):
 
 
 def installed(*instances, usb=r"HKLM\SYSTEM\CurrentControlSet\Enum\USB", parameters=r"\Device Parameters"):
-    """The USB tree holds just these (device, instance, [value, data]...); PortName under PARAMETERS."""
+    """USB holds just these (device, instance, value, data...): all but ParentDevNode in PARAMETERS."""
     reg("delete", usb, check=False)
     for device, instance, *values in instances:
-        for name, data in list(zip(values[::2], values[1::2])) or [("Driver", "a mouse")]:
-            reg("add", rf"{usb}\{device}\{instance}" + (parameters if name == "PortName" else ""),
+        for name, data in zip(values[::2], values[1::2]):
+            reg("add", rf"{usb}\{device}\{instance}" + ("" if name == "ParentDevNode" else parameters),
                 "/v", name, "/d", data)
 
 
@@ -100,11 +99,13 @@ class Check(unittest.TestCase):
             self.assertTrue(any(want(got) if callable(want) else want == got for got in rest),
                             f"{want}\n" + "\n".join(lines))
         self.assertEqual(code, exit_code)
+        return lines
 
     def test_block_arrives_whole_split_by_a_pause_or_on_a_port_of_other_ids(self):
         """With other IDs the serial ports recorded are listed (not an instance without a port name)."""
         installed(("Vid_0abc&Pid_00ff", "Check", "PortName", "COM40"),
-                  ("VID_1234&PID_5678", "5&1a&0&1", "PortName", "COM47"), ("VID_046D&PID_C52B", "6&3c&0&2"))
+                  ("VID_1234&PID_5678", "5&1a&0&1", "PortName", "COM47"),
+                  ("VID_046D&PID_C52B", "6&3c&0&2", "SymbolicName", "a mouse"))
         check = folder_with("found", DLL)
         lines = [f"VetrolinkCheck {VERSION}, {WIDTH}", f"Library:   C:\\found\\Vetrolink.dll, {WIDTH} DLL",
                  VERSION_LINE, "Windows:   WindowsVer gives 2007: Windows Vista or later (NT 6.x; 10 and 11 "
@@ -126,7 +127,7 @@ class Check(unittest.TestCase):
                                  "after the first byte with 175 of 350 bytes in (it exits 9)"],
                              check, "/listen", "8", when_listening=lambda: port.start_script(split))
             port.finish_script()
-            self.assertCheck(2, [
+            lines = self.assertCheck(2, [
                 device(4, "no device with these IDs was ever installed on this PC", 0x1234),
                 r"Message:   SYSTEM\CurrentControlSet\Enum\USB\Vid_1234&Pid_00ff",
                 "Serial:    COM40: vendor ID 0ABC, product ID 00FF, present now",
@@ -134,10 +135,10 @@ class Check(unittest.TestCase):
                 "Receiver:  looks for vendor ID 0ABC, product ID 00FF, not these IDs",
                 received(range(2000)), lambda line: line.endswith("the receiver takes it")],
                 check, "/vid", "1234", "/port", "COM40", "/listen", "3", when_listening=lambda: block(True))
+            self.assertEqual(2, sum(line.startswith("Serial:") for line in lines), "\n".join(lines))
 
     def test_port_held_seen_from_a_folder_named_outside_the_ansi_code_page_on_nt_and_on_98(self):
-        """NT's wide calls read the files whole (code page 437 prints ???); the 98 family's lose the name.
-        (Under ja_JP.UTF-8 without that locale installed, Wine cannot start a program from such a folder.)"""
+        """NT's wide calls read the files whole (code page 437 prints ???); the 98 family's lose the name."""
         installed(("Vid_0abc&Pid_00ff", "Held", "PortName", "COM42"))
         installed(("ZELTRAUSBCOMM", "0000", "ParentDevNode", r"USB\VID_0ABC&PID_00FF\1", "PortName", "COM42"),
                   usb=r"HKLM\Enum\USB", parameters="")
