@@ -3,10 +3,8 @@
 // moves with the 350th; then the clock jumps and a stop marker appears, so every wait ends. The
 // host acknowledges once DataReady.csv exists. A file opened outside the work folder, or with its
 // name cut short, is logged among the calls. The tick count starts just before its wrap and
-// moves only with pauses and with reads that wait; with firstByteMs the device is silent until
-// the count has moved that far, and the host makes the stop marker stopMs after the receiver
-// began to wait (for the first byte, or, after DataReady.csv, for the acknowledgement), or once
-// the receiver has looked for it 10,000 times.
+// moves with pauses and reads that wait; the device is silent for firstByteMs of it, and the host
+// makes the stop marker stopMs into the wait for the first byte or for the acknowledgement.
 #ifndef OSTREL_TESTS_FAKE_CALLS_H
 #define OSTREL_TESTS_FAKE_CALLS_H
 
@@ -64,8 +62,7 @@ public:
         *transferred = 0;
         if (elapsed < firstByteMs) { // silent: the read fails, returns at once or waits as told
             if (emptyRead == kFails) return FALSE;
-            const bool waits = emptyRead == kWaits && Timed(timeouts);
-            const uint64_t wait = waits ? timeouts.ReadTotalTimeoutConstant : 0;
+            const uint64_t wait = emptyRead == kWaits ? timeouts.ReadTotalTimeoutConstant : 0;
             if (elapsed + wait < firstByteMs) return elapsed += wait, TRUE;
             elapsed = firstByteMs; // the first byte arrives during the wait
         }
@@ -106,7 +103,7 @@ public:
         if (name == "StopCommand.csv" && *mode == 'r') ++stopLooks;
         const bool ready = files.count("DataReady.csv");
         if (((ready || firstByteMs > 0) && elapsed >= (ready ? readyAt : 0) + stopMs) ||
-            stopLooks > 10000) // a wait that spins ends too
+            stopLooks > 10000) // a wait that spins ends too, after 10,000 looks
             files.insert("StopCommand.csv");
         return files.count(name) ? reinterpret_cast<Stream *>(&files) : nullptr;
     }
@@ -137,12 +134,6 @@ private:
         return current->setPortResult;
     }
     BOOL Call(const char *name) const { return calls.push_back(name), TRUE; }
-    // A read that finds nothing waits only under the form that says so.
-    static bool Timed(const COMMTIMEOUTS &t)
-    {
-        return t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == MAXDWORD &&
-               t.ReadTotalTimeoutConstant > 0 && t.ReadTotalTimeoutConstant < MAXDWORD;
-    }
 };
 
 } // namespace ostrel::testing
