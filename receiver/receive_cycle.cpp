@@ -10,15 +10,41 @@ namespace
 
 constexpr DWORD kPurgeBoth = PURGE_TXCLEAR | PURGE_RXCLEAR;
 
-// The port's read time-outs make ReadFile return at once with what is there.
-bool ReadOneByte(const ReceiverCalls &calls, HANDLE port, unsigned char *byte)
+// How long one look waits: a read for a byte, the pause between looks for the
+// host's acknowledgement. Half of it, on average, is what a stop marker waits
+// to be seen; twenty looks a second cost the processor nothing to speak of.
+constexpr DWORD kLookMs = 50;
+
+// SetPort leaves the port's reads returning at once, so that a caller polls.
+// The receiver's own time-outs let a read return at once with a byte that is
+// there, and otherwise wait in the driver up to kLookMs for one. A driver
+// that refuses or ignores them is caught by the pause in ReadOneByte.
+void LetReadsWaitForAByte(const ReceiverCalls &calls, HANDLE port)
 {
-    DWORD transferred = 0;
-    return calls.ReadFile(port, byte, 1, &transferred) && transferred == 1;
+    COMMTIMEOUTS timeouts;
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
+    timeouts.ReadTotalTimeoutConstant = kLookMs;
+    timeouts.WriteTotalTimeoutMultiplier = 0;
+    timeouts.WriteTotalTimeoutConstant = 0;
+    calls.SetCommTimeouts(port, &timeouts);
 }
 
-// Polls for the first byte; true when it came, false when the host's stop
-// marker ended the wait.
+// True when a byte came. A read that came back empty before its wait was up
+// (a failing port, a driver without that time-out) is followed by a pause
+// for the rest of it, so that no wait spins.
+bool ReadOneByte(const ReceiverCalls &calls, HANDLE port, unsigned char *byte)
+{
+    const DWORD start = calls.GetTickCount();
+    DWORD transferred = 0;
+    if (calls.ReadFile(port, byte, 1, &transferred) && transferred == 1) return true;
+    const DWORD waited = calls.GetTickCount() - start; // right across the count's wrap
+    if (waited < kLookMs) calls.Sleep(kLookMs - waited);
+    return false;
+}
+
+// Waits for the first byte, looking for the host's stop marker after each
+// read; true when the byte came, false when the marker ended the wait.
 bool WaitForFirstByte(const ReceiverCalls &calls, HANDLE port, const ExchangeFiles &files,
                       unsigned char *byte)
 {
@@ -60,6 +86,7 @@ int ReceiveCycle(const ReceiverCalls &calls)
         CloseLink(calls, link);
         return kExitLinkFailed;
     }
+    LetReadsWaitForAByte(calls, link.port);
 
     ExchangeFiles files;
     std::memset(&files, 0, sizeof files);
@@ -91,8 +118,9 @@ int ReceiveCycle(const ReceiverCalls &calls)
     WriteSuccessMark(calls, files);
     CreateDataReady(calls, files);
 
-    while (FileExists(calls, files.stopCommand) != 0) {
-    }
+    // The host's acknowledgement, looked for every kLookMs.
+    while (FileExists(calls, files.stopCommand) != 0)
+        calls.Sleep(kLookMs);
     RemoveExchangeFiles(calls, files);
     return kExitAcknowledged;
 }

@@ -19,6 +19,10 @@ public:
     }
     BOOL FreeLibrary(HMODULE library) const override { return ::FreeLibrary(library); }
 
+    BOOL SetCommTimeouts(HANDLE port, COMMTIMEOUTS *timeouts) const override
+    {
+        return ::SetCommTimeouts(port, timeouts);
+    }
     BOOL PurgeComm(HANDLE port, DWORD flags) const override { return ::PurgeComm(port, flags); }
     BOOL ReadFile(HANDLE port, void *buffer, DWORD count, DWORD *transferred) const override
     {
@@ -27,6 +31,8 @@ public:
     BOOL CloseHandle(HANDLE port) const override { return ::CloseHandle(port); }
 
     std::time_t Time() const override { return std::time(nullptr); }
+    DWORD GetTickCount() const override { return ::GetTickCount(); }
+    void Sleep(DWORD milliseconds) const override { ::Sleep(milliseconds); }
 
     DWORD GetCurrentDirectoryA(DWORD size, char *buffer) const override
     {

@@ -1,5 +1,5 @@
-// The receiver's one seam to the outside: the library binding, the port
-// reads and purge, the clock, the files and the shell. The program passes
+// The receiver's one seam to the outside: the library binding, the port's
+// time-outs, reads and purge, the clocks and the pause, the files and the shell. The program passes
 // the real calls (receiver_calls.cpp); tests pass fakes, so the whole cycle
 // also runs natively with a clock the test moves.
 #ifndef OSTREL_RECEIVER_CALLS_H
@@ -34,12 +34,17 @@ public:
     virtual BOOL FreeLibrary(HMODULE library) const = 0;
 
     // The port handle that the library's SetPort handed over.
+    virtual BOOL SetCommTimeouts(HANDLE port, COMMTIMEOUTS *timeouts) const = 0;
     virtual BOOL PurgeComm(HANDLE port, DWORD flags) const = 0;
     virtual BOOL ReadFile(HANDLE port, void *buffer, DWORD count, DWORD *transferred) const = 0;
     virtual BOOL CloseHandle(HANDLE port) const = 0;
 
     // The calendar clock in whole seconds.
     virtual std::time_t Time() const = 0;
+    // Milliseconds since the system started (wrapping after 49.7 days), and
+    // a pause that gives the processor to other programs.
+    virtual DWORD GetTickCount() const = 0;
+    virtual void Sleep(DWORD milliseconds) const = 0;
 
     // Where the work folder is: the current directory, or the user's
     // application-data folder through the shell.

@@ -2,7 +2,9 @@
 // and the fuzz targets. The device sends a byte a read, the clock reads 0 from the first on and
 // moves with the 350th; then the clock jumps and a stop marker appears, so every wait ends. The
 // host acknowledges once DataReady.csv exists. A file opened outside the work folder, or with its
-// name cut short, is logged among the calls.
+// name cut short, is logged among the calls. The tick count starts just before its wrap and
+// moves with pauses and reads that wait; the device is silent for firstByteMs of it, and the host
+// makes the stop marker stopMs into the wait for the first byte or for the acknowledgement.
 #ifndef OSTREL_TESTS_FAKE_CALLS_H
 #define OSTREL_TESTS_FAKE_CALLS_H
 
@@ -27,11 +29,18 @@ public:
     std::string portList = std::string(kPortListSize, 'C'); // ComPort's bytes: no comma, no NUL
     int comPortResult = 0, setPortResult = 0; // the handle is stored whatever SetPort answers
     std::time_t lastByteClock = 0;
-    mutable std::vector<std::string> calls; // releases, the rename and stray paths, in order
+    DWORD firstByteMs = 0, stopMs = 0;                          // see above
+    enum { kWaits, kReturnsAtOnce, kFails } emptyRead = kWaits; // a read with nothing to read
+    mutable COMMTIMEOUTS timeouts{};                            // as last set on the port
+    mutable int stopLooks = 0;                                  // StopCommand.csv opened to read
+    mutable uint64_t elapsed = 0, readyAt = 0; // ms the count moved; when DataReady.csv came
+    mutable std::vector<std::string> calls;    // releases, the rename and stray paths, in order
     mutable std::vector<int> line; // as SetPort was asked: baud, data bits, parity, stop bits
     mutable std::string portName;  // as SetPort got it
 
     FakeCalls() { current = this; }
+    static inline const HANDLE kPort = reinterpret_cast<HANDLE>(0x31);
+    static constexpr DWORD kStartTick = 0xFFFFFFFF - 20; // the count wraps in the first wait
 
     HMODULE LoadLibraryA(const char *) const override { return reinterpret_cast<HMODULE>(1); }
     FARPROC GetProcAddress(HMODULE, const char *name) const override
@@ -42,9 +51,21 @@ public:
         return exported == "SetPort" ? reinterpret_cast<FARPROC>(&SetPort) : nullptr;
     }
     BOOL FreeLibrary(HMODULE) const override { return Call("FreeLibrary"); }
+    BOOL SetCommTimeouts(HANDLE port, COMMTIMEOUTS *set) const override
+    {
+        timeouts = *set;
+        return Call(port == kPort ? "SetCommTimeouts" : "SetCommTimeouts elsewhere");
+    }
     BOOL PurgeComm(HANDLE, DWORD) const override { return TRUE; }
     BOOL ReadFile(HANDLE, void *byte, DWORD, DWORD *transferred) const override
     {
+        *transferred = 0;
+        if (elapsed < firstByteMs) { // silent: the read fails, returns at once or waits as told
+            if (emptyRead == kFails) return FALSE;
+            const uint64_t wait = emptyRead == kWaits ? timeouts.ReadTotalTimeoutConstant : 0;
+            if (elapsed + wait < firstByteMs) return elapsed += wait, TRUE;
+            elapsed = firstByteMs; // the first byte arrives during the wait
+        }
         *transferred = ++reads <= kBlockSize ? 1 : 0;
         if (*transferred) *static_cast<unsigned char *>(byte) = static_cast<unsigned char>(reads);
         clock = reads < kBlockSize ? 0 : reads == kBlockSize ? lastByteClock : clock + 10;
@@ -53,6 +74,8 @@ public:
     }
     BOOL CloseHandle(HANDLE) const override { return Call("CloseHandle"); }
     std::time_t Time() const override { return clock; }
+    DWORD GetTickCount() const override { return static_cast<DWORD>(kStartTick + elapsed); }
+    void Sleep(DWORD ms) const override { elapsed += ms; }
 
     DWORD GetCurrentDirectoryA(DWORD size, char *buffer) const override // as Windows answers
     {
@@ -76,7 +99,12 @@ public:
         const std::string full = path, name = full.substr(full.rfind('\\') + 1);
         if (full != workFolder + "\\" + name || full.substr(full.size() - 4) != ".csv") Call(path);
         if (*mode != 'r') files.insert(name);
-        if (files.count("DataReady.csv")) files.insert("StopCommand.csv");
+        if (name == "DataReady.csv") readyAt = elapsed;
+        if (name == "StopCommand.csv" && *mode == 'r') ++stopLooks;
+        const bool ready = files.count("DataReady.csv");
+        if (((ready || firstByteMs > 0) && elapsed >= (ready ? readyAt : 0) + stopMs) ||
+            stopLooks > 10000) // a wait that spins ends too, after 10,000 looks
+            files.insert("StopCommand.csv");
         return files.count(name) ? reinterpret_cast<Stream *>(&files) : nullptr;
     }
     bool WriteText(Stream *, const char *, size_t) const override { return true; }
@@ -102,7 +130,7 @@ private:
     {
         current->line = {static_cast<int>(baud), dataBits, parity, stopBits};
         current->portName = name;
-        *port = reinterpret_cast<HANDLE>(0x31);
+        *port = kPort;
         return current->setPortResult;
     }
     BOOL Call(const char *name) const { return calls.push_back(name), TRUE; }

@@ -124,7 +124,7 @@ class CycleError(Exception):
 class Cycle:
     """What one cycle left: the host stand-in's report, decoded."""
 
-    def __init__(self, report, sent_at, ready_seen_at):
+    def __init__(self, report, began_at, sent_at, ready_seen_at):
         self.report = report
         self.exit = report.get("exit", [None])[0]
         self.data = bytes.fromhex(report["data_hex"][0]) if "data_hex" in report else None
@@ -134,6 +134,7 @@ class Cycle:
                              if "final_status_hex" in report else None)
         self.status_seen = [bytes.fromhex(h) for h in report.get("status_seen_hex", [])]
         self.left = sorted(report.get("left", []))
+        self.began_at = began_at            # monotonic time the device began to send
         self.sent_at = sent_at              # monotonic time of the last byte sent
         self.ready_seen_at = ready_seen_at  # monotonic time DataReady.csv was seen
 
@@ -223,6 +224,7 @@ def run_cycle(prefix, bin_dir, tools_bin_dir, case, block=None, *, device=None,
         status = os.path.join(work, "ErrorMessage.csv")
         if not _wait_for(status, ARMED, stop, timeout):
             return
+        times["began"] = time.monotonic()
         device.send(block, burst=burst)
         times["sent"] = time.monotonic()
         ready = os.path.join(work, "DataReady.csv")
@@ -255,4 +257,4 @@ def run_cycle(prefix, bin_dir, tools_bin_dir, case, block=None, *, device=None,
             printed = output.read().decode(errors="replace").strip() or "(nothing)"
         raise CycleError(f"cycle {case!r}: the host stand-in left no report "
                          f"(exit code {status}); it and the receiver printed:\n{printed}")
-    return Cycle(read_report(report_path), times.get("sent"), times.get("ready"))
+    return Cycle(read_report(report_path), *(times.get(t) for t in ("began", "sent", "ready")))

@@ -48,6 +48,7 @@ struct Options {
 
 const char kArmedStep[] = "\n5\x81\x46";     // "\n5：": the receiver waits for the first byte
 const char kReceivingStep[] = "\n6\x81\x46"; // "\n6：": the block has begun
+const DWORD kLookMs = 200; // the longest wait between two looks at the work folder
 
 LARGE_INTEGER Now()
 {
@@ -232,6 +233,17 @@ private:
     std::string text_;
 };
 
+// Returns when the receiver has ended, the work folder has changed (a file
+// made, deleted, renamed or written) or kLookMs have passed: the host waits
+// in the kernel, not in a loop.
+void WaitForChange(HANDLE process, HANDLE folderChange)
+{
+    HANDLE events[] = {process, folderChange};
+    const DWORD count = folderChange == INVALID_HANDLE_VALUE ? 1 : 2;
+    if (WaitForMultipleObjects(count, events, FALSE, kLookMs) == WAIT_OBJECT_0 + 1)
+        FindNextChangeNotification(folderChange);
+}
+
 // The steps of the host application, with the test's interventions.
 int Run(const Options &o)
 {
@@ -281,6 +293,9 @@ int Run(const Options &o)
     }
 
     HANDLE heldStatus = INVALID_HANDLE_VALUE;
+    HANDLE folderChange = FindFirstChangeNotificationA(
+        work.c_str(), FALSE,
+        FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_LAST_WRITE);
     std::set<std::string> statusSeen;
     bool armed = false, receiving = false, acknowledged = false, ended = false;
     std::string text;
@@ -346,9 +361,10 @@ int Run(const Options &o)
             report.Add("exit", "timeout");
             break;
         }
-        Sleep(armed && !receiving ? 0 : 1);
+        WaitForChange(process.hProcess, folderChange);
     }
     if (heldStatus != INVALID_HANDLE_VALUE) CloseHandle(heldStatus);
+    if (folderChange != INVALID_HANDLE_VALUE) FindCloseChangeNotification(folderChange);
 
     DWORD exitCode = 0;
     GetExitCodeProcess(process.hProcess, &exitCode);
