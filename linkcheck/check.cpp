@@ -579,7 +579,7 @@ void JudgeAsReceiver(const CheckCalls &calls, Reception &r)
     if (r.count == 0 || r.verdict != Reception::kPending) return;
     r.held = r.count < static_cast<unsigned long>(ostrel::kBlockSize) ? static_cast<int>(r.count)
                                                                       : ostrel::kBlockSize;
-    if (static_cast<double>(calls.Time() - r.start) > ostrel::kTimeLimitSeconds)
+    if (ostrel::TimeLimitPassed(r.start, calls.Time()))
         r.verdict = Reception::kGivenUp;
     else if (r.held == ostrel::kBlockSize)
         r.verdict = Reception::kTaken;
@@ -671,6 +671,8 @@ int Listen(const CheckCalls &calls, const Library &library, const char *portName
         PRINT(calls, "Port:      %s opens, but its buffers cannot be purged", portName);
         return kExitPortFailed;
     }
+    COMMTIMEOUTS waiting = ostrel::kWaitingReads; // as the receiver waits for a byte
+    calls.SetCommTimeouts(port, &waiting);
     DWORD errors = 0;
     calls.ClearCommError(port, &errors); // the line's errors count from the purge on
     PRINT(calls,
@@ -688,7 +690,7 @@ int Listen(const CheckCalls &calls, const Library &library, const char *portName
                                                 elapsed < asked + kVerdictMilliseconds);
          elapsed = calls.GetTickCount() - begin) {
         unsigned char byte;
-        DWORD got = 0;
+        DWORD got = 0, readStart = calls.GetTickCount();
         if (!calls.ReadFile(port, &byte, 1, &got)) {
             readFailed = true;
             error = calls.GetLastError();
@@ -698,7 +700,10 @@ int Listen(const CheckCalls &calls, const Library &library, const char *portName
         if (calls.ClearCommError(port, &errors)) CountLineErrors(errors, r);
         if (got == 1) Take(calls, r, byte);
         JudgeAsReceiver(calls, r);
-        if (got != 1) calls.Sleep(1);
+        // A read that came back empty before its wait was up (a driver that
+        // ignores the time-outs) is followed by a pause for the rest of it.
+        DWORD waited = calls.GetTickCount() - readStart;
+        if (got != 1 && waited < ostrel::kLookMs) calls.Sleep(ostrel::kLookMs - waited);
     }
     calls.CloseHandle(port);
 

@@ -275,6 +275,10 @@ public:
                              nullptr);
     }
 
+    BOOL SetCommTimeouts(HANDLE port, COMMTIMEOUTS *timeouts) const override
+    {
+        return ::SetCommTimeouts(port, timeouts);
+    }
     BOOL PurgeComm(HANDLE port, DWORD flags) const override { return ::PurgeComm(port, flags); }
     BOOL ReadFile(HANDLE port, void *buffer, DWORD count, DWORD *transferred) const override
     {

@@ -61,6 +61,7 @@ public:
     virtual HANDLE OpenPort(const char *devicePath) const = 0;
 
     // The port handle that the library's SetPort handed over.
+    virtual BOOL SetCommTimeouts(HANDLE port, COMMTIMEOUTS *timeouts) const = 0;
     virtual BOOL PurgeComm(HANDLE port, DWORD flags) const = 0;
     virtual BOOL ReadFile(HANDLE port, void *buffer, DWORD count, DWORD *transferred) const = 0;
     // The line errors (CE_ flags) since the last call.

@@ -10,23 +10,11 @@ namespace
 
 constexpr DWORD kPurgeBoth = PURGE_TXCLEAR | PURGE_RXCLEAR;
 
-// How long one look waits: a read for a byte, the pause between looks for the
-// host's acknowledgement. Half of it, on average, is what a stop marker waits
-// to be seen; twenty looks a second cost the processor nothing to speak of.
-constexpr DWORD kLookMs = 50;
-
-// SetPort leaves the port's reads returning at once, so that a caller polls.
-// The receiver's own time-outs let a read return at once with a byte that is
-// there, and otherwise wait in the driver up to kLookMs for one. A driver
-// that refuses or ignores them is caught by the pause in ReadOneByte.
+// A driver that refuses or ignores the waiting reads is caught by the pause
+// in ReadOneByte.
 void LetReadsWaitForAByte(const ReceiverCalls &calls, HANDLE port)
 {
-    COMMTIMEOUTS timeouts;
-    timeouts.ReadIntervalTimeout = MAXDWORD;
-    timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
-    timeouts.ReadTotalTimeoutConstant = kLookMs;
-    timeouts.WriteTotalTimeoutMultiplier = 0;
-    timeouts.WriteTotalTimeoutConstant = 0;
+    COMMTIMEOUTS timeouts = kWaitingReads;
     calls.SetCommTimeouts(port, &timeouts);
 }
 
@@ -70,9 +58,7 @@ bool CollectBlock(const ReceiverCalls &calls, HANDLE port, unsigned char *block,
     for (;;) {
         unsigned char byte;
         if (ReadOneByte(calls, port, &byte)) block[received++] = byte;
-        // The difference as std::difftime gives it; in 64-bit builds that
-        // would import _difftime64, which msvcrt.dll exports only from Vista on.
-        if (static_cast<double>(calls.Time() - start) > kTimeLimitSeconds) return false;
+        if (TimeLimitPassed(start, calls.Time())) return false;
         if (received == kBlockSize) return true;
     }
 }

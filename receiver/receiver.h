@@ -20,6 +20,28 @@ constexpr double kTimeLimitSeconds = 2.0; // exceeded when the clock has moved m
 constexpr size_t kPathSize = 500;         // every path buffer: 499 characters and the NUL
 constexpr size_t kPortListSize = 100;
 
+// The time limit on a block: its clock, read once at the first byte and again
+// after every read, has moved on by more than kTimeLimitSeconds. The clock
+// counts whole seconds, so a block is given up on between 2 and 3 s after its
+// first byte. (The difference as std::difftime gives it; in 64-bit builds
+// difftime would import _difftime64, which msvcrt.dll has only from Vista on.)
+inline bool TimeLimitPassed(std::time_t firstByte, std::time_t now)
+{
+    return static_cast<double>(now - firstByte) > kTimeLimitSeconds;
+}
+
+// How long one look waits: a read for a byte, the pause between looks for
+// the host's acknowledgement. Half of it, on average, is what a stop marker
+// waits to be seen; twenty looks a second cost the processor nothing to speak
+// of.
+constexpr DWORD kLookMs = 50;
+
+// SetPort leaves the port's reads returning at once, so that a caller polls.
+// These read time-outs, set on the port's own handle, let a read return at
+// once with a byte that is there and otherwise wait in the driver up to
+// kLookMs for one (the receiver's, and the check program's listen).
+constexpr COMMTIMEOUTS kWaitingReads = {MAXDWORD, MAXDWORD, kLookMs, 0, 0};
+
 // Process exit codes.
 constexpr int kExitAcknowledged = 0;
 constexpr int kExitNoWorkFolder = 1;

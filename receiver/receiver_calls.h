@@ -1,7 +1,7 @@
 // The receiver's one seam to the outside: the library binding, the port's
-// time-outs, reads and purge, the clocks and the pause, the files and the shell. The program passes
-// the real calls (receiver_calls.cpp); tests pass fakes, so the whole cycle
-// also runs natively with a clock the test moves.
+// time-outs, reads and purge, the clocks and the pause, the files and the
+// shell. The program passes the real calls (receiver_calls.cpp); tests pass
+// fakes, so the whole cycle also runs natively with a clock the test moves.
 #ifndef OSTREL_RECEIVER_CALLS_H
 #define OSTREL_RECEIVER_CALLS_H
 

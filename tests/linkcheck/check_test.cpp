@@ -30,6 +30,7 @@ public:
     std::vector<std::array<DWORD, 3>> arrivals; // a tick, bytes from 0 then, ClearCommError's flags
     mutable std::string printed;
     mutable DWORD tick = 0, error = 0, flags = 0, sent = 0;
+    mutable COMMTIMEOUTS wait{};
     mutable size_t next = 0;
 
     static inline Fake *current;
@@ -86,8 +87,12 @@ public:
     DWORD QueryDosDeviceA(const char *, char *, DWORD) const override { return 0; }
     HANDLE OpenPort(const char *) const override { return INVALID_HANDLE_VALUE; }
     BOOL PurgeComm(HANDLE, DWORD) const override { return TRUE; }
+    BOOL SetCommTimeouts(HANDLE, COMMTIMEOUTS *set) const override { return wait = *set, TRUE; }
+    // A driver that keeps the time-outs it was given: an empty read waits up to their constant.
     BOOL ReadFile(HANDLE, void *buffer, DWORD, DWORD *transferred) const override
     {
+        if (next < arrivals.size() && arrivals[next][0] > tick && wait.ReadTotalTimeoutMultiplier)
+            tick = std::min(arrivals[next][0], tick + wait.ReadTotalTimeoutConstant);
         *transferred = next < arrivals.size() && arrivals[next][0] <= tick;
         if (*transferred) *static_cast<unsigned char *>(buffer) = sent++;
         if (*transferred && sent == arrivals[next][1]) flags = arrivals[next++][2], sent = 0;
