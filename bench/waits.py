@@ -7,6 +7,8 @@
   (utime + stime from /proc/PID/stat) of the receiver's process, of the
   prefix's wineserver and of the host stand-in over a fixed window, as a
   share of one core. CPU time, not wall time, as the machine is shared.
+- CPU while VetrolinkCheck.exe listens on the device's port and nothing
+  arrives: its process and the wineserver, the same way.
 - Stop: from StopCommand.csv created (from Linux, at a random moment of the
   first-byte wait) to the receiver's process gone, exit code 8.
 
@@ -17,6 +19,7 @@ import os
 import random
 import re
 import statistics
+import subprocess
 import sys
 import tempfile
 import time
@@ -141,6 +144,21 @@ def one_cycle(prefix, bin_dir, mode):
     return device.result
 
 
+def listening_check(prefix, bin_dir):
+    """CPU of the check program's listen while the device stays silent."""
+    with serialdevice.SerialDevice(prefix, PORT):
+        check = subprocess.Popen([cycle.WINE_RUN, prefix, os.path.join(bin_dir, "VetrolinkCheck.exe"),
+                                  "/listen", str(int(3 * SETTLE + WINDOW + 2))],
+                                 stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                 stderr=subprocess.DEVNULL)
+        while pid_of("VetrolinkCheck.exe") is None and check.poll() is None:
+            time.sleep(0.01)
+        time.sleep(2 * SETTLE)  # past loading the library and ComPort's walk
+        shares = cpu_shares([pid_of("VetrolinkCheck.exe"), wineserver_of(prefix)])
+        check.wait(timeout=60)
+    return shares
+
+
 def describe(name, runs):
     """One line: the median of the runs for each process."""
     receiver, server, host = (statistics.median(r[i] for r in runs) for i in range(3))
@@ -157,12 +175,15 @@ def main(build_dir):
             cycle.installed_device(prefix, PORT, "nt"):
         waits = [one_cycle(prefix, bin_dir, "cpu") for _ in range(CPU_RUNS)]
         stops = [one_cycle(prefix, bin_dir, "stop") for _ in range(STOP_RUNS)]
+        check, server = listening_check(prefix, bin_dir)
     print(describe("the first byte", [w[0] for w in waits]))
     print(describe("the acknowledgement", [w[1] for w in waits]))
     median = statistics.median(stops)
     print(f"stop marker before the first byte to exit 8: median {median:.0f} ms "
           f"(min {min(stops):.0f}, max {max(stops):.0f}, {len(stops)} runs; goal: median < "
           f"{STOP_GOAL_MS} ms: {'within' if median < STOP_GOAL_MS else 'OUTSIDE'})")
+    print(f"CPU while VetrolinkCheck /listen hears nothing ({WINDOW:.0f} s): VetrolinkCheck.exe "
+          f"{check:.1f} %, wineserver {server:.1f} % of a core")
 
 
 if __name__ == "__main__":
