@@ -27,7 +27,8 @@ import zipfile
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 PROGRAMS = ["Vetrolink.dll", "Ostrel.exe", "Wendra.exe", "VetrolinkCheck.exe"]
-TEXTS = {"Vetrolink.h": "seriallink/Vetrolink.h", "Vetrolink.bas": "release/Vetrolink.bas"}
+TEXTS = {"Vetrolink.h": "seriallink/Vetrolink.h", "Vetrolink.bas": "release/Vetrolink.bas",
+         "VetrolinkHost.bas": "release/VetrolinkHost.bas"}
 # Each width's own exports, as an import library needs them (host-guide.md).
 DEFS = {"win32": "seriallink/Vetrolink.def", "win64": "seriallink/Vetrolink64.def"}
 README = "docs/host-guide.md"
