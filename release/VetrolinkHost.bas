@@ -281,8 +281,8 @@ End Function
 ' Starts Wendra.exe to close the workbook of that name (Workbook.Name, with
 ' its extension) and returns at once: Wendra's calls are answered by the
 ' spreadsheet's own thread, which must stay free, so start it as the last
-' thing your macro does and never wait for it. Save the workbook first (or
-' set its Saved to True) if its changes matter. False: it did not start.
+' thing your macro does and never wait for it. The workbook's unsaved
+' changes are lost: save it first if they matter. False: it did not start.
 Public Function StartCloser(ByVal closerPath As String, ByVal bookName As String) As Boolean
     Dim process As PROCESS_INFORMATION
     ' The whole command line after the quoted path is the name: no quotes.
