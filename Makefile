@@ -10,7 +10,8 @@
 #   make fuzz    every fuzz target for SECONDS each (default 60): make fuzz SECONDS=600
 #                [TARGET=port_name_fuzz]
 #   make format  clang-format the sources
-#   make dist    the release archives of the current tree, in dist/ (see docs/releases.md)
+#   make dist    the release archives of the current tree, in dist/, checked before it
+#                says it is done (see docs/releases.md)
 
 PRESETS := native win64 win32
 SOURCES = $(shell git ls-files --cached --others --exclude-standard '*.cpp' '*.h' '*.c')

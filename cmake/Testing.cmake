@@ -22,7 +22,8 @@
 # output only on exit code 0, and the expression asks for both: a program
 # that prints its summary and then crashes (a static destructor, a DLL
 # detach under Wine) fails, and so does one that never ran (an i686 program
-# under a Wine without its 32-bit side exits 0 silently).
+# under a Wine without its 32-bit side exits 0 silently). tests/harness
+# shows the rule failing through these helpers.
 #
 # The win32 build's Windows-side tests are reported skipped where the kernel
 # runs no 32-bit programs (some machines' kernels refuse them) or where apt
@@ -82,8 +83,12 @@ endif()
 set(VL_GTEST_PASSED "\\[  PASSED  \\] [1-9][0-9]* tests?\\.")
 set(VL_GTEST_FAILED "\\[  FAILED  \\]")
 
-# The pass rule: the program's pass line, then exited-cleanly's.
+# The pass rule: the program's pass line, then exited-cleanly's. A ";" would
+# split the expression into a list, any one of which passes the test alone.
 function(vl_pass_after test pass_line)
+  if(pass_line MATCHES ";")
+    message(FATAL_ERROR "${test}: a pass line must hold no \";\": ${pass_line}")
+  endif()
   set_tests_properties(${test} PROPERTIES
     PASS_REGULAR_EXPRESSION "${pass_line}.*exited-cleanly: exit code 0\n")
 endfunction()

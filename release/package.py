@@ -14,6 +14,9 @@ The same commit gives the same archives: entries sorted, dated with the
 commit's time, fixed permissions. Text files get CR LF line ends.
 
 ReadMe.txt is docs/host-guide.md as plain text, so the two cannot disagree.
+
+Then check_release.py holds what it packed to what the release promises, and
+a fault found ends it with a non-zero exit and the reason.
 """
 import glob
 import hashlib
@@ -24,6 +27,8 @@ import sys
 import textwrap
 import time
 import zipfile
+
+import check_release
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 PROGRAMS = ["Vetrolink.dll", "Ostrel.exe", "Wendra.exe", "VetrolinkCheck.exe"]
@@ -131,3 +136,4 @@ if __name__ == "__main__":
         sys.stdout.write(readme_text(read(os.path.join(SOURCE, README)).decode()))
     else:
         main(*sys.argv[1:])
+        check_release.check(sys.argv[1], [build.split("=", 1)[0] for build in sys.argv[2:]])
