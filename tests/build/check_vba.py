@@ -16,21 +16,19 @@ CHECKS = """#include "Vetrolink.h"
 #include <shlobj.h>
 #include <cstddef>
 #include <type_traits>
+using namespace std;
 template <size_t N> struct Val {}; // ByVal, N bytes
 template <size_t N> struct Ref {}; // ByRef to N bytes, or to any buffer for a void *
 struct String {};                  // ByVal String: an ANSI copy's char *
 struct Sub {};
 template <class C, size_t N> constexpr bool Fits(Val<N>) { return sizeof(C) == N; }
-template <class C> constexpr bool Fits(Sub) { return std::is_void_v<C>; }
+template <class C> constexpr bool Fits(Sub) { return is_void_v<C>; }
 template <class C> constexpr bool Fits(String)
-{
-    return std::is_same_v<C, char *> || std::is_same_v<C, const char *>;
-}
+{ return is_same_v<C, char *> || is_same_v<C, const char *>; }
 template <class C, size_t N> constexpr bool Fits(Ref<N>)
 {
-    if constexpr (!std::is_pointer_v<C> || std::is_void_v<std::remove_pointer_t<C>>)
-        return std::is_pointer_v<C>;
-    else return sizeof(std::remove_pointer_t<C>) == N;
+    if constexpr (is_pointer_v<C> && !is_void_v<remove_pointer_t<C>>) return sizeof(*C()) == N;
+    else return is_pointer_v<C>;
 }
 template <class R, class... C, class VR, class... V>
 constexpr bool Declared(R(WINAPI *)(C...), VR result, V... vba)
