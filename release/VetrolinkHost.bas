@@ -245,6 +245,7 @@ Public Function ReceiveBlock(ByVal receiverPath As String, ByVal timeLimitSecond
     End If
     CloseHandle process.hProcess
     CloseHandle process.hThread
+    process.hProcess = 0
     If stopped Then status = ReadText(work & "\ErrorMessage.csv")
     ' A stop marker that met a block just begun is taken for its
     ' acknowledgement: exit 0, and the block deleted unread.
@@ -255,7 +256,19 @@ Done:
     Exit Function
 Failed:
     status = "VBA error " & Err.Number & ": " & Err.Description
-    Resume Done
+    Resume Abandon
+Abandon:
+    ' A receiver this run started is not left waiting without end.
+    On Error Resume Next
+    If process.hProcess <> 0 Then
+        CreateMarker work & "\StopCommand.csv"
+        If WaitForSingleObject(process.hProcess, EXIT_WAIT_MS) <> WAIT_OBJECT_0 Then
+            TerminateProcess process.hProcess, 1
+        End If
+        CloseHandle process.hProcess
+        CloseHandle process.hThread
+    End If
+    GoTo Done
 End Function
 
 ' What an exit code of Ostrel.exe (or a result of ReceiveBlock) means.
@@ -317,15 +330,15 @@ End Function
 ' stop marker ends it (exit 0 or 8) within milliseconds. Then the four
 ' exchange files go, so that nothing of that run is taken for this one's.
 Private Function ClearLeftovers(ByVal work As String, ByRef status As String) As Boolean
-    Dim name As Variant
+    Dim fileName As Variant
     If FileExists(work & "\DataReady.csv") Or FileExists(work & "\ErrorMessage.csv") Then
         CreateMarker work & "\StopCommand.csv"
         Sleep 500
     End If
-    For Each name In Array("ReceiveData.csv", "DataReady.csv", "ErrorMessage.csv", "StopCommand.csv")
-        If FileExists(work & "\" & name) Then
-            If DeleteFileA(work & "\" & name) = 0 Then
-                status = "cannot delete " & work & "\" & name & " (open in another program?)"
+    For Each fileName In Array("ReceiveData.csv", "DataReady.csv", "ErrorMessage.csv", "StopCommand.csv")
+        If FileExists(work & "\" & fileName) Then
+            If DeleteFileA(work & "\" & fileName) = 0 Then
+                status = "cannot delete " & work & "\" & fileName & " (open in another program?)"
                 Exit Function
             End If
         End If
@@ -383,10 +396,11 @@ Private Function ReadText(ByVal path As String) As String
 End Function
 
 ' ReceiveData.csv: 350 lines, each a decimal byte value and CR LF.
-Private Function ParseBlock(ByVal text As String, ByRef block() As Byte) As Boolean
+Private Function ParseBlock(ByVal content As String, ByRef block() As Byte) As Boolean
     Dim lines() As String, i As Long
-    lines = Split(text, vbCrLf)
-    If UBound(lines) <> BLOCK_SIZE Or lines(BLOCK_SIZE) <> "" Then Exit Function
+    lines = Split(content, vbCrLf)
+    If UBound(lines) <> BLOCK_SIZE Then Exit Function ' VBA's Or would index lines() anyway
+    If lines(BLOCK_SIZE) <> "" Then Exit Function
     ReDim block(0 To BLOCK_SIZE - 1)
     For i = 0 To BLOCK_SIZE - 1
         If Len(lines(i)) = 0 Or Len(lines(i)) > 3 Or lines(i) Like "*[!0-9]*" Then Exit Function
