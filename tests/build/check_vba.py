@@ -1,11 +1,7 @@
-"""The VBA modules' Declare and Type lines against the C declarations.
+"""The VBA modules' Declare and Type lines against the C declarations, as static_asserts for
+this build's compiler (docs/testing.md, "The VBA modules").
 
   check_vba.py CXX HEADER DEF|- NM|- BAS...     (DEF and NM in 32-bit builds)
-
-Each #If VBA7 branch (and in 32-bit builds each #Else branch) becomes static_asserts for this
-build's compiler: every argument of a WINAPI function as VBA passes it, every Type's size and
-fields as C lays them out. In 32-bit builds each function takes 4 bytes an argument (the @N of
-DEF or of the i686 import library). The Vetrolink declarations are the header's nine.
 """
 import re
 import subprocess
