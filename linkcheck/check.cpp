@@ -1,7 +1,8 @@
 // The check's steps: the library as the receiver loads it, its version, the
-// Windows family it sees, the device's ports, and on request what the first
-// port receives at the receiver's line settings. Reads only: no file is
-// written, no registry value changed.
+// Windows family it sees, the device's ports (and, when they are not found,
+// every USB serial port Windows has recorded), and on request what the
+// port receives at the receiver's line settings, judged by the receiver's
+// rule. Reads only: no file is written, no registry value changed.
 #include <cstring>
 
 #include "check.h"
@@ -13,18 +14,28 @@ namespace
 {
 
 constexpr char kLibraryFileName[] = "Vetrolink.dll";
-constexpr DWORD kPathSize = 520; // MAX_PATH and room for the file name
-constexpr DWORD kLineSize = 700;
+constexpr DWORD kPathSize = 1040;  // MAX_PATH characters, up to 3 UTF-8 bytes each, and a name
+constexpr DWORD kLineSize = 2400;  // two paths and words
 constexpr int kPortListSize = 100; // as the receiver hands it to ComPort
 constexpr int kMaxListenSeconds = 3600;
+constexpr int kMaxPortName = 11; // SetPort's device path: "\\.\" and 11 characters
+// Registry keys walked under one key, should Windows never end the walk.
+constexpr DWORD kMaxKeys = 10000;
 constexpr int kShownBytes = 8; // first and last bytes shown of what arrived
+// How long a listen follows a block begun past the time asked for: the
+// receiver's clock decides within 3 s of the first byte.
+constexpr DWORD kVerdictMilliseconds = 4000;
+constexpr DWORD kBaudRate = 19200, kBitsPerByte = 10; // 8N1: a start bit, 8 data bits, a stop bit
 constexpr bool kProgramIs64Bit = sizeof(void *) == 8;
 
-// Windows errors that mean another program holds the port: access denied
-// is Windows' answer to a second open of a COM port; Wine answers a lock
-// violation for a port that a Linux program holds exclusively.
+// Windows errors. Access denied is Windows' answer to a second open of a
+// COM port; Wine answers a lock violation for a port that a Linux program
+// holds exclusively.
 constexpr DWORD kErrorFileNotFound = 2, kErrorPathNotFound = 3, kErrorAccessDenied = 5,
-                kErrorSharingViolation = 32, kErrorLockViolation = 33;
+                kErrorSharingViolation = 32, kErrorLockViolation = 33, kErrorNoMoreItems = 259;
+// ClearCommError's line errors.
+constexpr DWORD kLineOverflow = 0x1, kLineOverrun = 0x2, kLineParity = 0x4, kLineFraming = 0x8,
+                kLineBreak = 0x10;
 
 } // namespace
 
@@ -42,28 +53,30 @@ namespace
 
 const char *Width(bool is64Bit) { return is64Bit ? "64-bit" : "32-bit"; }
 
-bool SameAsciiText(const char *a, const char *b) // without regard to case
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+
+bool SameText(const char *a, const char *b) // the letters A to Z without regard to case
 {
-    for (; *a && *b; ++a, ++b) {
-        char x = *a >= 'A' && *a <= 'Z' ? *a + 32 : *a, y = *b >= 'A' && *b <= 'Z' ? *b + 32 : *b;
-        if (x != y) return false;
-    }
+    for (; *a && *b; ++a, ++b)
+        if (Lower(*a) != Lower(*b)) return false;
     return *a == *b;
+}
+
+int HexDigit(char c)
+{
+    return c >= '0' && c <= '9'                 ? c - '0'
+           : Lower(c) >= 'a' && Lower(c) <= 'f' ? Lower(c) - 'a' + 10
+                                                : -1;
 }
 
 // 0 to 0xFFFF as 1 to 4 hex digits, "0x" allowed in front.
 bool ParseUsbId(const char *text, int &id)
 {
-    if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) text += 2;
+    if (text[0] == '0' && Lower(text[1]) == 'x') text += 2;
     int value = 0, digits = 0;
     for (; *text; ++text, ++digits) {
-        char c = *text;
-        int digit = c >= '0' && c <= '9'   ? c - '0'
-                    : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                    : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                           : -1;
-        if (digit < 0 || digits == 4) return false;
-        value = value * 16 + digit;
+        if (HexDigit(*text) < 0 || digits == 4) return false;
+        value = value * 16 + HexDigit(*text);
     }
     if (digits == 0) return false;
     id = value;
@@ -83,24 +96,126 @@ bool ParseSeconds(const char *text, int &seconds)
     return true;
 }
 
-// The file's processor from its PE header: "32-bit", "64-bit", "other" for
-// another processor, nullptr when the bytes are no Windows program or DLL.
-const char *ImageWidth(const unsigned char *bytes, DWORD size)
+bool ParsePortName(const char *text, const char *&port)
 {
-    if (size < 64 || bytes[0] != 'M' || bytes[1] != 'Z') return nullptr;
-    DWORD header =
-        bytes[60] | bytes[61] << 8 | bytes[62] << 16 | static_cast<DWORD>(bytes[63]) << 24;
-    if (header > size - 6 || std::memcmp(bytes + header, "PE\0\0", 4) != 0) return nullptr;
-    unsigned machine = bytes[header + 4] | bytes[header + 5] << 8;
-    return machine == 0x014C ? "32-bit" : machine == 0x8664 ? "64-bit" : "other";
+    size_t length = std::strlen(text);
+    if (length == 0 || length > kMaxPortName) return false;
+    port = text;
+    return true;
 }
 
-const char *FileWidth(const CheckCalls &calls, const char *path)
+// The IDs in a device key's name or a device identifier: "VID_0ABC&PID_00FF",
+// in any case, anywhere in the text.
+bool ParseDeviceIds(const char *text, int &vendorId, int &productId)
 {
-    unsigned char start[1024];
-    DWORD read = 0;
-    if (!calls.ReadFileStart(path, start, sizeof start, &read)) return nullptr;
-    return ImageWidth(start, read);
+    auto idAfter = [text](const char *tag, int &id) {
+        for (const char *c = text; *c; ++c) {
+            if (!(Lower(c[0]) == tag[0] && Lower(c[1]) == tag[1] && Lower(c[2]) == tag[2] &&
+                  c[3] == '_'))
+                continue;
+            int value = 0, digits = 0;
+            for (; digits < 4 && HexDigit(c[4 + digits]) >= 0; ++digits)
+                value = value * 16 + HexDigit(c[4 + digits]);
+            if (digits == 4) return id = value, true;
+        }
+        return false;
+    };
+    return idAfter("vid", vendorId) && idAfter("pid", productId);
+}
+
+unsigned long Word32(const unsigned char *bytes)
+{
+    return bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<unsigned long>(bytes[3]) << 24;
+}
+unsigned Word16(const unsigned char *bytes) { return bytes[0] | bytes[1] << 8; }
+
+// What a file named Vetrolink.dll is, from its headers and its size.
+struct Image {
+    enum Kind { kMissing, kUnreadable, kEmpty, kNotWindows, kProgram, kOtherWidth, kDamaged, kDll };
+    Kind kind;
+    const char *width; // "32-bit", "64-bit", "non-x86"; nullptr before the PE header
+    DWORD size, error; // the file's size; the error when it could not be read
+};
+
+Image JudgeImage(const unsigned char *bytes, DWORD read, DWORD size)
+{
+    Image image{Image::kDll, nullptr, size, 0};
+    if (size == 0) return image.kind = Image::kEmpty, image;
+    if (read < 2 || bytes[0] != 'M' || bytes[1] != 'Z')
+        return image.kind = Image::kNotWindows, image;
+    unsigned long header = read >= 64 ? Word32(bytes + 60) : size; // the PE header's offset
+    if (header >= size || size - header < 24) return image.kind = Image::kDamaged, image;
+    if (header > read - 24) return image; // beyond what was read: not judged
+    if (std::memcmp(bytes + header, "PE\0\0", 4) != 0)
+        return image.kind = Image::kNotWindows, image;
+    unsigned machine = Word16(bytes + header + 4), sections = Word16(bytes + header + 6);
+    image.width = machine == 0x014C ? "32-bit" : machine == 0x8664 ? "64-bit" : "non-x86";
+    if (!(Word16(bytes + header + 22) & 0x2000)) return image.kind = Image::kProgram, image;
+    if (std::strcmp(image.width, Width(kProgramIs64Bit)) != 0)
+        return image.kind = Image::kOtherWidth, image;
+    // Every section's bytes lie within the file: a copy cut short does not hold the last ones.
+    unsigned long table = header + 24 + Word16(bytes + header + 20);
+    for (unsigned i = 0; i < sections && table + 40 * (i + 1) <= read; ++i) {
+        const unsigned char *section = bytes + table + 40 * i;
+        if (Word32(section + 20) + Word32(section + 16) > size) image.kind = Image::kDamaged;
+    }
+    if (table + 40 * sections > size) image.kind = Image::kDamaged;
+    return image;
+}
+
+Image ReadImage(const CheckCalls &calls, const char *path)
+{
+    unsigned char start[4096];
+    DWORD read = 0, size = 0;
+    calls.SetLastError(0);
+    if (!calls.ReadFileStart(path, start, sizeof start, &read, &size)) {
+        DWORD error = calls.GetLastError();
+        bool missing = error == kErrorFileNotFound || error == kErrorPathNotFound;
+        return {missing ? Image::kMissing : Image::kUnreadable, nullptr, 0, error};
+    }
+    return JudgeImage(start, read < sizeof start ? read : sizeof start, size);
+}
+
+// One line on a file that cannot serve as the library; loadError is
+// LoadLibraryA's, 0 when it loaded.
+void PrintUnusable(const CheckCalls &calls, const char *path, const Image &image, DWORD loadError)
+{
+    char error[48] = "";
+    if (loadError != 0)
+        FormatText(error, sizeof error, " (Windows error %lu)",
+                   static_cast<unsigned long>(loadError));
+    switch (image.kind) {
+    case Image::kUnreadable:
+        PRINT(calls, "Library:   %s cannot be read (Windows error %lu)", path,
+              static_cast<unsigned long>(image.error));
+        break;
+    case Image::kEmpty:
+    case Image::kDamaged:
+        PRINT(calls,
+              "Library:   %s is a damaged copy (%lu bytes): take it again from the archive%s", path,
+              static_cast<unsigned long>(image.size), error);
+        break;
+    case Image::kNotWindows:
+        PRINT(calls,
+              "Library:   %s is not a Windows DLL: take Vetrolink.dll again from the archive%s",
+              path, error);
+        break;
+    case Image::kProgram:
+        PRINT(calls,
+              "Library:   %s is a %s program, not a DLL: take Vetrolink.dll again from the "
+              "archive%s",
+              path, image.width, error);
+        break;
+    case Image::kOtherWidth:
+        PRINT(calls,
+              "Library:   %s is a %s DLL; this program is %s and cannot load it: use the files of "
+              "one archive%s",
+              path, image.width, Width(kProgramIs64Bit), error);
+        break;
+    default:
+        PRINT(calls, "Library:   %s cannot be loaded: take it again from the archive%s", path,
+              error);
+    }
 }
 
 // "5.1.0.0" from the fixed part of a version resource, which follows the
@@ -108,15 +223,10 @@ const char *FileWidth(const CheckCalls &calls, const char *path)
 bool FileVersion(const void *resource, DWORD size, char (&text)[32])
 {
     const unsigned char *bytes = static_cast<const unsigned char *>(resource);
-    auto word32 = [bytes](DWORD at) {
-        return bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 |
-               static_cast<DWORD>(bytes[at + 3]) << 24;
-    };
-    if (resource == nullptr || size < 56 || word32(40) != 0xFEEF04BD) return false;
-    DWORD high = word32(48), low = word32(52);
-    FormatText(text, sizeof text, "%lu.%lu.%lu.%lu", static_cast<unsigned long>(high >> 16),
-               static_cast<unsigned long>(high & 0xFFFF), static_cast<unsigned long>(low >> 16),
-               static_cast<unsigned long>(low & 0xFFFF));
+    if (resource == nullptr || size < 56 || Word32(bytes + 40) != 0xFEEF04BD) return false;
+    unsigned long high = Word32(bytes + 48), low = Word32(bytes + 52);
+    FormatText(text, sizeof text, "%lu.%lu.%lu.%lu", high >> 16, high & 0xFFFF, low >> 16,
+               low & 0xFFFF);
     return true;
 }
 
@@ -134,79 +244,103 @@ struct Library {
     SetPortProc setPort;
 };
 
-// Why LoadLibraryA found no usable Vetrolink.dll, judged from the file
-// beside this program, where the receiver beside it would look first.
+// The length of the folder part of a path, its last backslash included.
+size_t FolderLength(const char *path)
+{
+    size_t length = 0;
+    for (size_t i = 0; path[i] != '\0'; ++i)
+        if (path[i] == '\\') length = i + 1;
+    return length;
+}
+
+// Why LoadLibraryA found no usable Vetrolink.dll: the file beside this
+// program, where the receiver beside it looks first, or else the one that
+// Windows' search came upon.
 void DescribeLoadFailure(const CheckCalls &calls, const char *folder, DWORD error)
 {
     char path[kPathSize];
     FormatText(path, sizeof path, "%s%s", folder, kLibraryFileName);
-    const char *width = FileWidth(calls, path);
-    DWORD readError = calls.GetLastError();
-    if (width == nullptr && (readError == kErrorFileNotFound || readError == kErrorPathNotFound))
-        PRINT(calls, "Library:   no %s in %s, nor where else Windows looks (Windows error %lu)",
-              kLibraryFileName, folder, static_cast<unsigned long>(error));
-    else if (width == nullptr)
-        PRINT(calls, "Library:   %s is not a Windows DLL (Windows error %lu)", path,
-              static_cast<unsigned long>(error));
-    else if (std::strcmp(width, Width(kProgramIs64Bit)) != 0)
-        PRINT(calls,
-              "Library:   %s is a %s DLL; this program is %s and cannot load it "
-              "(Windows error %lu)",
-              path, std::strcmp(width, "other") == 0 ? "non-x86" : width, Width(kProgramIs64Bit),
-              static_cast<unsigned long>(error));
-    else
-        PRINT(calls, "Library:   %s cannot be loaded (Windows error %lu)", path,
-              static_cast<unsigned long>(error));
+    Image image = ReadImage(calls, path);
+    if (image.kind == Image::kMissing) {
+        if (calls.SearchDllPath(kLibraryFileName, path, sizeof path) == 0) {
+            PRINT(calls,
+                  "Library:   no %s in %s, nor anywhere else Windows looks: copy it there from "
+                  "the archive (Windows error %lu)",
+                  kLibraryFileName, folder, static_cast<unsigned long>(error));
+            return;
+        }
+        path[sizeof path - 1] = '\0';
+        PRINT(calls, "Library:   no %s in %s; Windows looked further and found %s",
+              kLibraryFileName, folder, path);
+        image = ReadImage(calls, path);
+    }
+    PrintUnusable(calls, path, image, error);
 }
 
 // Loads the library by file name, as the receiver does, and reports where
-// it came from, its width and its version. false: it cannot be used.
+// it came from, its width and its version. false: the receiver could not
+// use it.
 bool LoadVetrolink(const CheckCalls &calls, Library &library)
 {
-    char own[kPathSize] = "";
-    calls.GetModuleFileNameA(nullptr, own, kPathSize - 1);
-    own[kPathSize - 1] = '\0';
-    char *folderEnd = own; // after the last backslash
-    for (char *c = own; *c; ++c)
-        if (*c == '\\') folderEnd = c + 1;
-    *folderEnd = '\0';
+    char folder[kPathSize] = "";
+    calls.ModulePath(nullptr, folder, kPathSize - 1);
+    folder[kPathSize - 1] = '\0';
+    folder[FolderLength(folder)] = '\0';
+    if (std::strchr(folder, '?') != nullptr)
+        PRINT(calls,
+              "Folder:    %s: this Windows cannot hand the folder's name to programs (each ? is "
+              "a character it lacks); move the files to a folder with a plain name",
+              folder);
 
     calls.SetLastError(0);
     HMODULE module = calls.LoadLibraryA(kLibraryFileName);
     DWORD error = calls.GetLastError();
     if (module == nullptr) {
-        DescribeLoadFailure(calls, own, error);
+        DescribeLoadFailure(calls, folder, error);
         return false;
     }
     char path[kPathSize] = "";
-    calls.GetModuleFileNameA(module, path, kPathSize - 1);
+    calls.ModulePath(module, path, kPathSize - 1);
     path[kPathSize - 1] = '\0';
-    const char *width = FileWidth(calls, path);
-    PRINT(calls, "Library:   %s, %s DLL", path, width ? width : "unknown width");
+    Image image = ReadImage(calls, path);
+    if (image.kind == Image::kProgram) {
+        PrintUnusable(calls, path, image, 0);
+        return false;
+    }
+    PRINT(calls, "Library:   %s, %s DLL", path, image.width ? image.width : "unknown width");
+    size_t folderLength = FolderLength(path);
+    path[folderLength] = '\0';
+    if (folderLength != std::strlen(folder) || !SameText(path, folder))
+        PRINT(calls,
+              "Library:   not the copy in this program's folder %s: the receiver beside this "
+              "program loads this stray copy too; copy %s from the archive into %s",
+              folder, kLibraryFileName, folder);
 
     library.askVer = Resolve<AskVerProc>(calls, module, "AskVer");
     library.windowsVer = Resolve<WindowsVerProc>(calls, module, "WindowsVer");
     library.comPort = Resolve<ComPortProc>(calls, module, "ComPort");
     library.setPort = Resolve<SetPortProc>(calls, module, "SetPort");
-    if (!library.askVer || !library.windowsVer || !library.comPort || !library.setPort) {
+    if (!library.windowsVer || !library.comPort || !library.setPort) {
         PRINT(calls,
-              "Exports:   missing%s%s%s%s: not this system's Vetrolink.dll, or a damaged "
-              "copy",
-              library.askVer ? "" : " AskVer", library.windowsVer ? "" : " WindowsVer",
-              library.comPort ? "" : " ComPort", library.setPort ? "" : " SetPort");
+              "Exports:   missing%s%s%s, which the receiver needs: take %s again from the archive",
+              library.windowsVer ? "" : " WindowsVer", library.comPort ? "" : " ComPort",
+              library.setPort ? "" : " SetPort", kLibraryFileName);
         return false;
     }
 
-    char askVer[16];
-    std::memset(askVer, 0, sizeof askVer);
-    library.askVer(askVer);
-    char version[32];
+    char askVer[16] = "";
+    if (library.askVer) {
+        std::memset(askVer, 0, sizeof askVer);
+        library.askVer(askVer);
+        askVer[sizeof askVer - 1] = '\0';
+    }
+    char version[32] = "";
     DWORD size = 0;
     const void *resource = calls.VersionResource(module, &size);
-    if (FileVersion(resource, size, version))
-        PRINT(calls, "Version:   AskVer says %s; file version %s", askVer, version);
-    else
-        PRINT(calls, "Version:   AskVer says %s; the file carries no version", askVer);
+    bool versioned = FileVersion(resource, size, version);
+    PRINT(calls, "Version:   %s%s; %s%s",
+          library.askVer ? "AskVer says " : "no AskVer (the receiver does not use it)", askVer,
+          versioned ? "file version " : "the file carries no version", version);
     return true;
 }
 
@@ -248,29 +382,162 @@ const char *ComPortMeaning(int result)
     }
 }
 
-// ComPort with the receiver's buffer; on success the first port listed is
-// copied to firstPort. Returns ComPort's result.
-int FindDevice(const CheckCalls &calls, const Library &library, const Options &options,
-               char (&firstPort)[kPortListSize])
+// ComPort's message: the key path of result 4 as it is; the others are
+// Japanese, shown where the console can show them, else left out beside
+// the English meaning on the Device line.
+void PrintMessage(const CheckCalls &calls, const char *message)
 {
+    bool ascii = true;
+    for (const char *c = message; *c; ++c)
+        if (static_cast<unsigned char>(*c) >= 0x80) ascii = false;
+    char text[kPortListSize * 3];
+    if (ascii)
+        PRINT(calls, "Message:   %s", message);
+    else if (calls.FromCodePage932(message, text, sizeof text) && calls.CanShow(text))
+        PRINT(calls, "Message:   %s", text);
+    else
+        PRINT(calls, "Message:   in Japanese, which this console cannot show; the Device line "
+                     "gives its meaning");
+}
+
+// Whether a recorded port is there now: a device name Windows has defined,
+// else (the 98 family has no such names; Wine defines a port only when it
+// is opened) an open attempt, closed at once. A port another program holds
+// is not opened, so a running receiver is left alone.
+void DescribePresence(const CheckCalls &calls, const char *port, char (&text)[64])
+{
+    char target[256];
+    if (calls.QueryDosDeviceA(port, target, sizeof target) > 0) {
+        FormatText(text, sizeof text, "present now");
+        return;
+    }
+    char devicePath[32];
+    FormatText(devicePath, sizeof devicePath, "\\\\.\\%s", port);
+    calls.SetLastError(0);
+    HANDLE handle = calls.OpenPort(devicePath);
+    DWORD error = calls.GetLastError();
+    if (handle != INVALID_HANDLE_VALUE) {
+        calls.CloseHandle(handle);
+        FormatText(text, sizeof text, "present now");
+    } else if (error == kErrorAccessDenied || error == kErrorSharingViolation ||
+               error == kErrorLockViolation) {
+        FormatText(text, sizeof text, "present now, held by another program");
+    } else if (error == kErrorFileNotFound || error == kErrorPathNotFound) {
+        FormatText(text, sizeof text, "not present now (unplugged)");
+    } else {
+        FormatText(text, sizeof text, "cannot tell (Windows error %lu)",
+                   static_cast<unsigned long>(error));
+    }
+}
+
+struct Listing {
+    int askedPorts = 0; // ports recorded for the IDs asked for
+    char firstAskedPort[16] = "";
+};
+
+// One instance of a USB device: its port name (NT: in its Device
+// Parameters; 98: on the instance key, with the IDs in ParentDevNode when
+// the enumerator's name lacks them). Returns true when it has a port.
+bool ListInstance(const CheckCalls &calls, HKEY deviceKey, const char *device, const char *instance,
+                  bool family98, const Options &options, Listing &listing)
+{
+    char path[300], port[16] = "", parent[128] = "";
+    FormatText(path, sizeof path, "%s%s", instance, family98 ? "" : "\\Device Parameters");
+    HKEY key;
+    if (calls.RegOpenKeyExA(deviceKey, path, &key) != 0) return false;
+    DWORD size = sizeof port - 1;
+    bool hasPort = calls.RegQueryValueExA(key, "PortName", port, &size) == 0 && port[0] != '\0';
+    port[sizeof port - 1] = '\0';
+    int vendorId = -1, productId = -1;
+    if (!ParseDeviceIds(device, vendorId, productId) && family98) {
+        size = sizeof parent - 1;
+        if (calls.RegQueryValueExA(key, "ParentDevNode", parent, &size) == 0) {
+            parent[sizeof parent - 1] = '\0';
+            ParseDeviceIds(parent, vendorId, productId);
+        }
+    }
+    calls.RegCloseKey(key);
+
+    char ids[64] = "vendor and product ID not recorded";
+    if (vendorId >= 0)
+        FormatText(ids, sizeof ids, "vendor ID %04X, product ID %04X", vendorId, productId);
+    bool asked = vendorId == options.vendorId && productId == options.productId;
+    if (!hasPort) {
+        if (asked)
+            PRINT(calls, "Serial:    %s: no port name recorded (its driver is not installed whole)",
+                  ids);
+        return false;
+    }
+    char presence[64];
+    DescribePresence(calls, port, presence);
+    PRINT(calls, "Serial:    %s: %s, %s", port, ids, presence);
+    if (asked && listing.askedPorts++ == 0)
+        FormatText(listing.firstAskedPort, sizeof listing.firstAskedPort, "%s", port);
+    return true;
+}
+
+// Every USB device instance that Windows recorded with a port name, those
+// unplugged long ago included, with whether its port is there now.
+Listing ListSerialPorts(const CheckCalls &calls, int family, const Options &options)
+{
+    Listing listing;
+    bool family98 = family == 98;
+    HKEY usb;
+    int ports = 0;
+    if (calls.RegOpenKeyExA(HKEY_LOCAL_MACHINE,
+                            family98 ? "Enum\\USB" : "SYSTEM\\CurrentControlSet\\Enum\\USB",
+                            &usb) == 0) {
+        char device[256], instance[256];
+        for (DWORD d = 0; d < kMaxKeys; ++d) {
+            DWORD size = sizeof device - 1;
+            LONG result = calls.RegEnumKeyExA(usb, d, device, &size);
+            if (result == static_cast<LONG>(kErrorNoMoreItems)) break;
+            device[sizeof device - 1] = '\0';
+            HKEY deviceKey;
+            if (result != 0 || calls.RegOpenKeyExA(usb, device, &deviceKey) != 0) continue;
+            for (DWORD i = 0; i < kMaxKeys; ++i) {
+                size = sizeof instance - 1;
+                result = calls.RegEnumKeyExA(deviceKey, i, instance, &size);
+                if (result == static_cast<LONG>(kErrorNoMoreItems)) break;
+                instance[sizeof instance - 1] = '\0';
+                if (result == 0 &&
+                    ListInstance(calls, deviceKey, device, instance, family98, options, listing))
+                    ++ports;
+            }
+            calls.RegCloseKey(deviceKey);
+        }
+        calls.RegCloseKey(usb);
+    }
+    if (ports == 0) PRINT(calls, "Serial:    no USB serial port is recorded on this PC");
+    return listing;
+}
+
+struct Discovery {
+    int result;
+    char firstPort[kPortListSize]; // the port the receiver opens, "" when none
+};
+
+// ComPort with the receiver's buffer; the receiver opens the first port listed.
+Discovery FindDevice(const CheckCalls &calls, const Library &library, const Options &options)
+{
+    Discovery found{};
     char list[kPortListSize];
     std::memset(list, 0, sizeof list);
     int count = -1;
-    int result = library.comPort(options.vendorId, options.productId, &count, list);
+    found.result = library.comPort(options.vendorId, options.productId, &count, list);
     list[kPortListSize - 1] = '\0'; // the library promises a NUL; a damaged copy may not
     PRINT(calls, "Device:    ComPort for vendor ID %04X, product ID %04X gives %d: %s",
-          options.vendorId, options.productId, result, ComPortMeaning(result));
-    if (result == 0 || result == 5 || result == 8)
+          options.vendorId, options.productId, found.result, ComPortMeaning(found.result));
+    if (found.result == 0 || found.result == 5 || found.result == 8)
         PRINT(calls, "Ports:     %d listed%s%s", count, count > 0 ? ": " : "",
               count > 0 ? list : "");
-    if (result != 0 && list[0] != '\0') PRINT(calls, "Message:   %s", list);
-    firstPort[0] = '\0';
-    if (result == 0) {
-        std::memcpy(firstPort, list, sizeof list);
-        char *comma = std::strchr(firstPort, ',');
+    if (found.result != 0 && list[0] != '\0') PrintMessage(calls, list);
+    if (found.result == 0) {
+        std::memcpy(found.firstPort, list, sizeof list);
+        char *comma = std::strchr(found.firstPort, ',');
         if (comma != nullptr) *comma = '\0';
     }
-    return result;
+    return found;
 }
 
 void PrintBytes(const CheckCalls &calls, const char *label, const unsigned char *bytes, int count)
@@ -282,13 +549,103 @@ void PrintBytes(const CheckCalls &calls, const char *label, const unsigned char 
     PRINT(calls, "%s%s", label, text);
 }
 
+// What arrived while listening, and what the receiver would have made of
+// it: its clock (whole seconds) starts at the first byte, and it gives up
+// on the block in the first read after which the clock has moved more than
+// its time limit, even when that read brought the last byte.
+struct Reception {
+    enum Verdict { kPending, kTaken, kGivenUp };
+    unsigned long count = 0;
+    DWORD firstTick = 0, lastTick = 0;
+    std::time_t start = 0;
+    Verdict verdict = kPending;
+    int held = 0; // the bytes the receiver held when it decided
+    unsigned framing = 0, parity = 0, overrun = 0, breaks = 0; // reads that reported each
+    unsigned char first[kShownBytes], last[kShownBytes];
+};
+
+void Take(const CheckCalls &calls, Reception &r, unsigned char byte)
+{
+    r.lastTick = calls.GetTickCount();
+    if (r.count == 0) r.firstTick = r.lastTick, r.start = calls.Time();
+    if (r.count < kShownBytes) r.first[r.count] = byte;
+    std::memmove(r.last, r.last + 1, kShownBytes - 1);
+    r.last[kShownBytes - 1] = byte;
+    ++r.count;
+}
+
+void JudgeAsReceiver(const CheckCalls &calls, Reception &r)
+{
+    if (r.count == 0 || r.verdict != Reception::kPending) return;
+    r.held = r.count < static_cast<unsigned long>(ostrel::kBlockSize) ? static_cast<int>(r.count)
+                                                                      : ostrel::kBlockSize;
+    if (static_cast<double>(calls.Time() - r.start) > ostrel::kTimeLimitSeconds)
+        r.verdict = Reception::kGivenUp;
+    else if (r.held == ostrel::kBlockSize)
+        r.verdict = Reception::kTaken;
+}
+
+void CountLineErrors(DWORD errors, Reception &r)
+{
+    r.framing += (errors & kLineFraming) != 0;
+    r.parity += (errors & kLineParity) != 0;
+    r.overrun += (errors & (kLineOverrun | kLineOverflow)) != 0;
+    r.breaks += (errors & kLineBreak) != 0;
+}
+
+int JudgeBlock(const CheckCalls &calls, const Reception &r)
+{
+    PRINT(calls,
+          "Received:  %lu bytes, %lu ms from the first byte to the last (%lu bytes take %lu ms at "
+          "%lu baud)",
+          r.count, static_cast<unsigned long>(r.lastTick - r.firstTick), r.count,
+          static_cast<unsigned long>(r.count * kBitsPerByte * 1000 / kBaudRate),
+          static_cast<unsigned long>(kBaudRate));
+    int shown = r.count < kShownBytes ? static_cast<int>(r.count) : kShownBytes;
+    PrintBytes(calls, "First:     ", r.first, shown);
+    PrintBytes(calls, "Last:      ", r.last + kShownBytes - shown, shown);
+    bool lineErrors = r.framing + r.parity + r.overrun + r.breaks > 0;
+    if (lineErrors)
+        PRINT(calls, "Line:      errors in reads: framing %u, parity %u, overrun %u, break %u",
+              r.framing, r.parity, r.overrun, r.breaks);
+    else
+        PRINT(calls, "Line:      no framing, parity, overrun or break errors");
+    if (r.verdict == Reception::kGivenUp) {
+        PRINT(calls,
+              "Block:     the receiver gives up on it: its clock moved more than %g s after the "
+              "first byte with %d of %d bytes in (it exits 9)",
+              ostrel::kTimeLimitSeconds, r.held, ostrel::kBlockSize);
+    } else if (r.count > static_cast<unsigned long>(ostrel::kBlockSize)) {
+        PRINT(calls,
+              "Block:     %lu bytes, more than one block of %d: the receiver takes the first %d "
+              "as one",
+              r.count, ostrel::kBlockSize, ostrel::kBlockSize);
+    } else if (r.verdict != Reception::kTaken) {
+        PRINT(calls, "Block:     %lu bytes, not %d: not one whole block", r.count,
+              ostrel::kBlockSize);
+    } else if (lineErrors) {
+        PRINT(calls,
+              "Block:     %d bytes, but the line reported errors: they are not the bytes "
+              "the device sent (a device at another speed or framing than 19200 8N1 "
+              "gives framing errors)",
+              ostrel::kBlockSize);
+    } else {
+        PRINT(calls,
+              "Block:     %d bytes within the receiver's time limit (more than %g s by its "
+              "clock ends a block): the receiver takes it",
+              ostrel::kBlockSize, ostrel::kTimeLimitSeconds);
+        return kExitFound;
+    }
+    return kExitNotABlock;
+}
+
 // Opens the port as the receiver does (19200 baud, 8 data bits, no parity,
 // one stop bit), purges it and reports what arrives in the time given.
 int Listen(const CheckCalls &calls, const Library &library, const char *portName, int seconds)
 {
     HANDLE port = INVALID_HANDLE_VALUE;
     calls.SetLastError(0);
-    int result = library.setPort(19200, 8, 0, 0, &port, portName);
+    int result = library.setPort(kBaudRate, 8, 0, 0, &port, portName);
     DWORD error = calls.GetLastError();
     if (result == 1) {
         const char *why = error == kErrorAccessDenied || error == kErrorSharingViolation ||
@@ -314,73 +671,84 @@ int Listen(const CheckCalls &calls, const Library &library, const char *portName
         PRINT(calls, "Port:      %s opens, but its buffers cannot be purged", portName);
         return kExitPortFailed;
     }
+    DWORD errors = 0;
+    calls.ClearCommError(port, &errors); // the line's errors count from the purge on
     PRINT(calls,
           "Port:      %s open at 19200 baud, 8 data bits, no parity, one stop bit; "
           "listening %d s",
           portName, seconds);
 
-    unsigned char first[kShownBytes], last[kShownBytes];
-    unsigned long count = 0;
-    DWORD firstTick = 0, lastTick = 0, start = calls.GetTickCount();
+    // One byte a read, as the receiver reads, so that its clock is read
+    // after the same bytes. A block begun is followed to the receiver's
+    // verdict, past the time asked for if need be.
+    Reception r;
     bool readFailed = false;
-    while (calls.GetTickCount() - start < static_cast<DWORD>(seconds) * 1000) {
-        unsigned char chunk[64];
+    DWORD begin = calls.GetTickCount(), asked = static_cast<DWORD>(seconds) * 1000;
+    for (DWORD elapsed = 0; elapsed < asked || (r.count > 0 && r.verdict == Reception::kPending &&
+                                                elapsed < asked + kVerdictMilliseconds);
+         elapsed = calls.GetTickCount() - begin) {
+        unsigned char byte;
         DWORD got = 0;
-        if (!calls.ReadFile(port, chunk, sizeof chunk, &got)) {
+        if (!calls.ReadFile(port, &byte, 1, &got)) {
             readFailed = true;
             error = calls.GetLastError();
             break;
         }
-        if (got == 0) {
-            calls.Sleep(1);
-            continue;
-        }
-        lastTick = calls.GetTickCount();
-        if (count == 0) firstTick = lastTick;
-        for (DWORD i = 0; i < got; ++i, ++count) {
-            if (count < kShownBytes) first[count] = chunk[i];
-            std::memmove(last, last + 1, kShownBytes - 1);
-            last[kShownBytes - 1] = chunk[i];
-        }
+        errors = 0;
+        if (calls.ClearCommError(port, &errors)) CountLineErrors(errors, r);
+        if (got == 1) Take(calls, r, byte);
+        JudgeAsReceiver(calls, r);
+        if (got != 1) calls.Sleep(1);
     }
     calls.CloseHandle(port);
 
-    if (readFailed)
-        PRINT(calls, "Received:  reading failed after %lu bytes (Windows error %lu)", count,
+    if (readFailed) {
+        PRINT(calls, "Received:  reading failed after %lu bytes (Windows error %lu)", r.count,
               static_cast<unsigned long>(error));
-    else if (count == 0)
-        PRINT(calls, "Received:  nothing in %d s", seconds);
-    if (count == 0 || readFailed) return readFailed ? kExitPortFailed : kExitNoData;
-
-    int shown = count < kShownBytes ? static_cast<int>(count) : kShownBytes;
-    PRINT(calls, "Received:  %lu bytes, %lu ms from the first byte to the last", count,
-          static_cast<unsigned long>(lastTick - firstTick));
-    PrintBytes(calls, "First:     ", first, shown);
-    PrintBytes(calls, "Last:      ", last + kShownBytes - shown, shown);
-    if (count == kBlockSize) {
-        PRINT(calls, "Block:     %d bytes, as one block has", kBlockSize);
-        return kExitFound;
+        return kExitPortFailed;
     }
-    PRINT(calls, "Block:     not %d bytes: not one whole block", kBlockSize);
-    return kExitNotABlock;
+    if (r.count == 0) {
+        PRINT(calls, "Received:  nothing in %d s", seconds);
+        return kExitNoData;
+    }
+    return JudgeBlock(calls, r);
 }
 
-const char *Outcome(int exitCode)
+const char *Outcome(int exitCode, bool listened)
 {
     switch (exitCode) {
     case kExitFound:
-        return "the device was found";
+        return listened ? "the device was found, and the receiver takes its block"
+                        : "the device was found";
     case kExitNoLibrary:
         return "the library cannot be used";
     case kExitNotFound:
-        return "the device was not found";
+        return "the receiver would not find the device";
     case kExitPortFailed:
         return "the port failed";
     case kExitNoData:
         return "no data arrived";
     default:
-        return "data arrived, but not one block";
+        return "data arrived, but not a block the receiver takes";
     }
+}
+
+struct OptionForm {
+    const char *name, *form; // the accepted form, as the refusal names it
+};
+constexpr OptionForm kOptionForms[] = {
+    {"vid", "HEX, 1 to 4 hex digits (0 to FFFF)"},
+    {"pid", "HEX, 1 to 4 hex digits (0 to FFFF)"},
+    {"listen", "SECONDS, 1 to 3600"},
+    {"port", "COMn, a port name of 1 to 11 characters"},
+};
+
+bool ParseValue(const char *name, const char *value, Options &options)
+{
+    return SameText(name, "vid")      ? ParseUsbId(value, options.vendorId)
+           : SameText(name, "pid")    ? ParseUsbId(value, options.productId)
+           : SameText(name, "listen") ? ParseSeconds(value, options.listenSeconds)
+                                      : ParsePortName(value, options.port);
 }
 
 } // namespace
@@ -388,24 +756,31 @@ const char *Outcome(int exitCode)
 bool ParseOptions(const CheckCalls &calls, int argc, char **argv, Options &options)
 {
     for (int i = 1; i < argc; ++i) {
-        const char *option = argv[i];
-        const char *name = option[0] == '/' || option[0] == '-' ? option + 1 : "";
-        if (SameAsciiText(name, "?")) {
+        const char *word = argv[i];
+        const char *name = word[0] == '/' || word[0] == '-' ? word + 1 : "";
+        if (SameText(name, "?")) {
             options.help = true;
             continue;
         }
-        const char *value = i + 1 < argc ? argv[++i] : "";
-        bool understood = SameAsciiText(name, "vid")   ? ParseUsbId(value, options.vendorId)
-                          : SameAsciiText(name, "pid") ? ParseUsbId(value, options.productId)
-                          : SameAsciiText(name, "listen")
-                              ? ParseSeconds(value, options.listenSeconds)
-                          : SameAsciiText(name, "port") ? (options.port = value, *value != '\0')
-                                                        : false;
-        if (!understood) {
-            PRINT(calls, "Not understood: %s %s (VetrolinkCheck /? lists the options)", option,
-                  value);
+        const OptionForm *option = nullptr;
+        for (const OptionForm &form : kOptionForms)
+            if (SameText(name, form.name)) option = &form;
+        if (option == nullptr) {
+            PRINT(calls, "Not understood: %s (VetrolinkCheck /? lists the options)", word);
             return false;
         }
+        // A word that begins with "/" is the next option, not this one's value.
+        const char *value = i + 1 < argc && argv[i + 1][0] != '/' ? argv[++i] : nullptr;
+        if (value == nullptr || !ParseValue(name, value, options)) {
+            PRINT(calls, "Not understood: %s %s: %s %s", word, value ? value : "without its value",
+                  word, option->form);
+            return false;
+        }
+    }
+    if (options.port != nullptr && options.listenSeconds == 0) {
+        PRINT(calls, "Not understood: /port %s without /listen: /port COMn /listen SECONDS",
+              options.port);
+        return false;
     }
     return true;
 }
@@ -416,34 +791,66 @@ int RunCheck(const CheckCalls &calls, const Options &options)
     if (options.help) {
         calls.PrintLine("What Vetrolink.dll beside this program sees of the device; it writes "
                         "nothing.");
-        calls.PrintLine("  VetrolinkCheck [/vid HEX] [/pid HEX] [/listen SECONDS] [/port COMn]");
+        calls.PrintLine("  VetrolinkCheck [/vid HEX] [/pid HEX] [/listen SECONDS [/port COMn]]");
         PRINT(calls,
               "  /vid /pid  the device's USB vendor and product ID (%04X and %04X, the "
               "receiver's)",
-              kReceiverVendorId, kReceiverProductId);
-        calls.PrintLine("  /listen    open the first port found at 19200 baud 8N1, purge it and "
-                        "show what arrives");
-        calls.PrintLine("  /port      listen on this port instead of the first one found");
-        calls.PrintLine("Exit code: 0 found (with /listen: one 350-byte block arrived), 1 library "
-                        "unusable,");
-        calls.PrintLine("  2 device not found, 3 port failed, 4 no data, 5 not one block, 6 "
-                        "command line not understood");
+              ostrel::kVendorId, ostrel::kProductId);
+        calls.PrintLine("  /listen    open the port the receiver opens at 19200 baud 8N1, purge "
+                        "it and judge what arrives as the receiver does");
+        calls.PrintLine("  /port      listen on this port instead");
+        calls.PrintLine(
+            "Exit code, the first step that failed: 0 found (with /listen: the receiver "
+            "takes the block),");
+        calls.PrintLine("  1 library unusable, 2 the receiver would not find the device, 3 port "
+                        "failed, 4 no data,");
+        calls.PrintLine("  5 not a block the receiver takes, 6 command line not understood");
         return kExitFound;
     }
     int exitCode = kExitFound;
+    auto failed = [&exitCode](int code) {
+        if (exitCode == kExitFound) exitCode = code;
+    };
     Library library;
     if (!LoadVetrolink(calls, library)) {
-        exitCode = kExitNoLibrary;
+        failed(kExitNoLibrary);
     } else {
+        bool receiversIds =
+            options.vendorId == ostrel::kVendorId && options.productId == ostrel::kProductId;
         int family = library.windowsVer();
         PRINT(calls, "Windows:   WindowsVer gives %d: %s", family, FamilyMeaning(family));
-        char firstPort[kPortListSize];
-        if (FindDevice(calls, library, options, firstPort) != 0) exitCode = kExitNotFound;
-        const char *port = options.port ? options.port : firstPort;
+        Discovery found = FindDevice(calls, library, options);
+        if (found.result != 0) {
+            failed(kExitNotFound);
+            Listing listing = ListSerialPorts(calls, family, options);
+            if ((found.result == 5 || found.result == 8) && listing.askedPorts > 0 &&
+                !options.port) {
+                char ids[32] = "";
+                if (!receiversIds)
+                    FormatText(ids, sizeof ids, "/vid %04X /pid %04X ", options.vendorId,
+                               options.productId);
+                PRINT(calls,
+                      "Try:       VetrolinkCheck %s/port %s /listen 10: it says why the port "
+                      "does not open",
+                      ids, listing.firstAskedPort);
+            }
+        }
+        if (!receiversIds) {
+            PRINT(calls, "Receiver:  looks for vendor ID %04X, product ID %04X, not these IDs",
+                  ostrel::kVendorId, ostrel::kProductId);
+            failed(kExitNotFound);
+        }
+        const char *port = options.port ? options.port : found.firstPort;
+        if (options.port && found.result == 0 && !SameText(options.port, found.firstPort)) {
+            PRINT(calls, "Receiver:  opens %s, the first port listed, not %s", found.firstPort,
+                  options.port);
+            failed(kExitNotFound);
+        }
         if (options.listenSeconds > 0 && *port != '\0')
-            exitCode = Listen(calls, library, port, options.listenSeconds);
+            failed(Listen(calls, library, port, options.listenSeconds));
     }
-    PRINT(calls, "Result:    %s (exit code %d)", Outcome(exitCode), exitCode);
+    PRINT(calls, "Result:    %s (exit code %d)", Outcome(exitCode, options.listenSeconds > 0),
+          exitCode);
     return exitCode;
 }
 

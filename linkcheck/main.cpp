@@ -5,8 +5,16 @@
 
 int main(int argc, char **argv)
 {
+    const linkcheck::CheckCalls &calls = linkcheck::RealCalls();
     linkcheck::Options options;
-    if (!linkcheck::ParseOptions(linkcheck::RealCalls(), argc, argv, options))
-        return linkcheck::kExitUsage;
-    return linkcheck::RunCheck(linkcheck::RealCalls(), options);
+    int exitCode = linkcheck::ParseOptions(calls, argc, argv, options)
+                       ? linkcheck::RunCheck(calls, options)
+                       : linkcheck::kExitUsage;
+    // Started by a double-click, the console window would close with the
+    // last line unread.
+    if (calls.ConsoleOfItsOwn()) {
+        calls.PrintLine("Press Enter to close this window.");
+        calls.WaitForEnter();
+    }
+    return exitCode;
 }
