@@ -32,8 +32,10 @@ import check_release
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 PROGRAMS = ["Vetrolink.dll", "Ostrel.exe", "Wendra.exe", "VetrolinkCheck.exe"]
-TEXTS = {"Vetrolink.h": "seriallink/Vetrolink.h", "Vetrolink.def": "seriallink/Vetrolink.def",
-         "Vetrolink.bas": "release/Vetrolink.bas"}
+TEXTS = {"Vetrolink.h": "seriallink/Vetrolink.h", "Vetrolink.bas": "release/Vetrolink.bas",
+         "VetrolinkHost.bas": "release/VetrolinkHost.bas"}
+# Each width's own exports, as an import library needs them (host-guide.md).
+DEFS = {"win32": "seriallink/Vetrolink.def", "win64": "seriallink/Vetrolink64.def"}
 README = "docs/host-guide.md"
 WIDTHS = {"win32": "32-bit", "win64": "64-bit"}
 WIDTH = 76
@@ -108,7 +110,8 @@ def main(out, *builds):
     for width, build in sorted(builds.items()):
         folder = f"vetrolink-{version}-{width}"
         contents = {name: read(os.path.join(build, "bin", name)) for name in PROGRAMS}
-        texts = {name: read(os.path.join(SOURCE, path)) for name, path in TEXTS.items()}
+        texts = {name: read(os.path.join(SOURCE, path))
+                 for name, path in {**TEXTS, "Vetrolink.def": DEFS[width]}.items()}
         texts["ReadMe.txt"] = readme_text(read(os.path.join(SOURCE, README)).decode()).encode("ascii")
         for name, text in texts.items():
             text = text.replace(b"\r\n", b"\n")

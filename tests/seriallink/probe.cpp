@@ -1,20 +1,16 @@
-// Vetrolink.dll as a host program uses it: loaded by name, exports bound with GetProcAddress.
-// Each step calls an export and prints a line (wine_test.py; bench/ reads the timings): os; ver;
-// find VENDOR PRODUCT (the out-parameters filled with 0xff) -> RESULT COUNT HEX MICROSECONDS;
-// open|over PORT BAUD BITS PARITY STOPBITS; read COUNT MS (until COUNT bytes or MS ms) -> RESULT
-// HEX CALLS MS_FROM_FIRST_TO_LAST_BYTE (exit 3 when a read that found nothing wrote the byte,
-// which reads fill with 0x00 and 0xff by turns); write COUNT (bytes 0, 1 ...); clear MODE; close.
+// Vetrolink.dll as a C or C++ host uses it: linked with the import library that the host
+// author's guide has dlltool make from the archive's Vetrolink.def. Each step calls an export
+// and prints a line (wine_test.py; bench/ reads the timings): os; ver; find VENDOR PRODUCT (the
+// out-parameters filled with 0xff) -> RESULT COUNT HEX MICROSECONDS; open|over PORT BAUD BITS
+// PARITY STOPBITS; read COUNT MS (until COUNT bytes or MS ms) -> RESULT HEX CALLS
+// MS_FROM_FIRST_TO_LAST_BYTE (exit 3 when a read that found nothing wrote the byte, which reads
+// fill with 0x00 and 0xff by turns); write COUNT (bytes 0, 1 ...); clear MODE; close.
 #include <cstdio>
 #include <cstdlib>
 #include <numeric>
 #include <string>
 
 #include "Vetrolink.h"
-
-// A missing export crashes the probe: its test then fails on the lines missing.
-static const HMODULE library = LoadLibraryA("Vetrolink.dll");
-#define VL(name)                                                                                   \
-    reinterpret_cast<name##Proc>(reinterpret_cast<void *>(GetProcAddress(library, #name)))
 
 static void PrintHex(const std::string &bytes) // "-" for none
 {
@@ -33,7 +29,7 @@ int main(int argc, char **argv)
         const std::string step = argv[i++];
         std::printf("%s", step.c_str());
         if (step == "os") {
-            std::printf(" %d", VL(WindowsVer)());
+            std::printf(" %d", WindowsVer());
         } else if (step == "ver" || step == "find") {
             const int vendor = step == "find" ? number() : 0,
                       product = step == "find" ? number() : 0;
@@ -41,8 +37,8 @@ int main(int argc, char **argv)
             int count = -1;
             LARGE_INTEGER start, end, second;
             QueryPerformanceCounter(&start);
-            int result = step == "ver" ? VL(AskVer)(text.data())
-                                       : VL(ComPort)(vendor, product, &count, text.data());
+            int result =
+                step == "ver" ? AskVer(text.data()) : ComPort(vendor, product, &count, text.data());
             QueryPerformanceCounter(&end);
             QueryPerformanceFrequency(&second);
             std::printf(" %d %d", result, count);
@@ -52,13 +48,12 @@ int main(int argc, char **argv)
             const char *name = i < argc ? argv[i++] : "";
             const long baud = number(), dataBits = number(), parity = number(), stopBits = number();
             HANDLE handle = nullptr;
-            std::printf(" %d", (step == "open" ? VL(SetPort) : VL(SetPortOver))(
-                                   baud, dataBits, parity, stopBits, &handle, name));
+            std::printf(" %d", (step == "open" ? SetPort : SetPortOver)(baud, dataBits, parity,
+                                                                        stopBits, &handle, name));
             std::printf(handle ? "" : " untouched");
             port = handle ? handle : port;
         } else if (step == "read") {
             const long want = number(), limit = number();
-            const auto readData = VL(ReadData);
             std::string bytes;
             unsigned long calls = 0;
             DWORD first = 0, last = 0, start = GetTickCount();
@@ -66,7 +61,7 @@ int main(int argc, char **argv)
             int result;
             do {
                 byte = fill = reads++ % 2 ? 0xff : 0x00; // a byte not read stays as it was
-                if ((++calls, result = readData(port, &byte)) == 0) {
+                if ((++calls, result = ReadData(port, &byte)) == 0) {
                     last = GetTickCount();
                     first = bytes.empty() ? last : first;
                     bytes += static_cast<char>(byte);
@@ -83,11 +78,10 @@ int main(int argc, char **argv)
             unsigned char data[256];
             std::iota(data, data + sizeof data, 0);
             DWORD written = 0;
-            const int result = VL(WriteData)(port, data, number(), &written);
+            const int result = WriteData(port, data, number(), &written);
             std::printf(" %d %lu", result, static_cast<unsigned long>(written));
         } else if (step == "clear" || step == "close") {
-            std::printf(" %d",
-                        step == "clear" ? VL(ClearBuffer)(port, number()) : VL(CloseCom)(port));
+            std::printf(" %d", step == "clear" ? ClearBuffer(port, number()) : CloseCom(port));
         } else {
             return std::printf(": no such step\n"), 2;
         }

@@ -1,6 +1,6 @@
-"""Vetrolink.dll under Wine as a host program binds it (probe.cpp), with registry keys of its
-own, pty-backed COM ports and the simulated device. Argument: Discovery (under the ctest lock
-zeltra98) or Port. ComPort's messages are encoded here by Python's cp932 codec."""
+"""Vetrolink.dll under Wine as a host program linked with it calls it (probe.cpp), with registry
+keys of its own, pty-backed COM ports and the simulated device. Argument: Discovery (under the
+ctest lock zeltra98) or Port. ComPort's messages are encoded here by Python's cp932 codec."""
 import os
 import shutil
 import subprocess

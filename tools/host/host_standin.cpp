@@ -23,6 +23,9 @@
 //
 // The report is "key=value" lines; file contents are hex. The receiver's
 // exit code is "exit=N", "exit=timeout" when it had to be ended.
+//
+// release/VetrolinkHost.bas (ReceiveBlock) takes the same steps for VBA
+// hosts: its comments name the parts of Run below, and Run's name its steps.
 #ifndef WIN32_LEAN_AND_MEAN
 #    define WIN32_LEAN_AND_MEAN
 #endif
@@ -252,6 +255,7 @@ int Run(const Options &o)
     const std::string startIn = o.startIn.empty() ? Parent(work) + "\\Program" : o.startIn;
     const std::string status = work + "\\ErrorMessage.csv", data = work + "\\ReceiveData.csv";
     const std::string ready = work + "\\DataReady.csv", stop = work + "\\StopCommand.csv";
+    // VetrolinkHost.bas step 1 (WorkFolder, MakeFolder).
     MakeFolder(work);
     MakeFolder(startIn);
     report.Add("work", work);
@@ -264,11 +268,12 @@ int Run(const Options &o)
     std::vector<char> line(commandLine.begin(), commandLine.end());
     line.push_back('\0');
     // What an earlier run left; the receiver removes it before it starts
-    // its own status file.
+    // its own status file. (VetrolinkHost.bas step 2 deletes it first.)
     bool staleReady = Exists(ready);
     std::string staleStatus;
     if (!ReadWhole(status, staleStatus)) staleStatus = "(none)";
     LARGE_INTEGER started = Now();
+    // VetrolinkHost.bas step 3 (StartProgram).
     // Wine 8 now and then loses a new process before any of its code has run
     // (ERROR_INTERNAL_ERROR); such a start is made again, at most twice.
     DWORD startError = 0;
@@ -292,6 +297,8 @@ int Run(const Options &o)
         return 1;
     }
 
+    // VetrolinkHost.bas step 4, the wait; step 8, its cancel, where this
+    // ends the receiver at the time-out.
     HANDLE heldStatus = INVALID_HANDLE_VALUE;
     HANDLE folderChange = FindFirstChangeNotificationA(
         work.c_str(), FALSE,
@@ -346,6 +353,7 @@ int Run(const Options &o)
             report.Add("data_ready_ms", MsSince(started));
             if (heldStatus != INVALID_HANDLE_VALUE) CloseHandle(heldStatus);
             heldStatus = INVALID_HANDLE_VALUE;
+            // VetrolinkHost.bas steps 5 and 6 (ReadText, ParseBlock, CreateMarker).
             report.Add("ready_status_hex", Hex(statusText));
             std::string dataText;
             if (statusText == "0" && ReadWhole(data, dataText)) {
@@ -366,6 +374,7 @@ int Run(const Options &o)
     if (heldStatus != INVALID_HANDLE_VALUE) CloseHandle(heldStatus);
     if (folderChange != INVALID_HANDLE_VALUE) FindCloseChangeNotification(folderChange);
 
+    // VetrolinkHost.bas step 7.
     DWORD exitCode = 0;
     GetExitCodeProcess(process.hProcess, &exitCode);
     if (ended) report.Add("exit", std::to_string(exitCode));
