@@ -1,7 +1,5 @@
-// One passing test, then the ending its argument names: "exit-3" returns 3
-// after GoogleTest's summary, "crash" traps once main has returned 0 (as a
-// static destructor or a DLL detach can), anything else ends as GoogleTest
-// says.
+// One passing test, then the ending its argument names: "exit-3" returns 3 after GoogleTest's
+// summary, "crash" traps once main has returned 0 (as a static destructor or a DLL detach can).
 #include <gtest/gtest.h>
 
 #include <cstdlib>

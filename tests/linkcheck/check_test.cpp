@@ -103,31 +103,35 @@ public:
     DWORD GetTickCount() const override { return tick; }
     void Sleep(DWORD milliseconds) const override { tick += milliseconds; }
     std::time_t Time() const override { return (tick + clockOffset) / 1000; }
-
-    // The exit code of the check with these words; every fragment is printed.
-    void Expect(std::vector<std::string> words, int exitCode, std::vector<std::string> fragments)
-    {
-        std::vector<char *> argv{words.size() + 1, const_cast<char *>("VetrolinkCheck")};
-        std::transform(words.begin(), words.end(), argv.begin() + 1,
-                       [](auto &w) { return w.data(); });
-        Options options;
-        bool understood = ParseOptions(*this, int(argv.size()), argv.data(), options);
-        EXPECT_EQ(exitCode, understood ? RunCheck(*this, options) : kExitUsage) << printed;
-        for (const std::string &fragment : fragments)
-            EXPECT_NE(std::string::npos, printed.find(fragment)) << fragment << "\n" << printed;
-    }
 };
+
+// The check with these words on a fake that setUp prepares: its exit code, each fragment printed.
+void Check(
+    std::vector<std::string> words, int exitCode, std::vector<std::string> fragments,
+    const std::function<void(Fake &)> &setUp = [](Fake &) {})
+{
+    Fake fake;
+    setUp(fake);
+    std::vector<char *> argv{const_cast<char *>("VetrolinkCheck")};
+    for (std::string &word : words)
+        argv.push_back(word.data());
+    Options options;
+    bool understood = ParseOptions(fake, int(argv.size()), argv.data(), options);
+    EXPECT_EQ(exitCode, understood ? RunCheck(fake, options) : kExitUsage) << fake.printed;
+    for (const std::string &fragment : fragments)
+        EXPECT_NE(fake.printed.find(fragment), std::string::npos) << fragment << '\n'
+                                                                  << fake.printed;
+}
 
 // The receiver's clock counts whole seconds from the first byte and gives up when it has moved
 // more than 2 (exit 9), even in the read that brings the 350th byte: a block of 2.9 s is taken
 // or not by where the seconds fall. Only 350 bytes make a block, and line errors spoil one.
 TEST(Check, JudgesAsTheReceiverAndNamesWhatStopsIt)
 {
-    auto listen = [](std::vector<std::array<DWORD, 3>> arrivals, DWORD clockOffset, int exitCode,
-                     std::vector<std::string> fragments) {
-        Fake fake;
-        fake.arrivals = arrivals, fake.clockOffset = clockOffset;
-        fake.Expect({"/listen", "6"}, exitCode, fragments);
+    auto listen = [&](std::vector<std::array<DWORD, 3>> arrivals, DWORD clockOffset, int exitCode,
+                      std::vector<std::string> fragments) {
+        Check({"/listen", "6"}, exitCode, fragments,
+              [=](Fake &f) { f.arrivals = arrivals, f.clockOffset = clockOffset; });
     };
     listen({}, 0, kExitNoData, {"Received:  nothing in 6 s"});
     listen({{100, 349, 0}}, 0, kExitNotABlock, {"Block:     the receiver gives up", "349 of 350"});
@@ -136,8 +140,6 @@ TEST(Check, JudgesAsTheReceiverAndNamesWhatStopsIt)
             "Last:      2a 2b 2c 2d 2e 2f 30 31", "350 bytes within the receiver's time limit"});
     listen({{100, 351, 0}}, 0, kExitNotABlock, {"351 bytes, more than one block of 350"});
     listen({{100, 350, 0}, {3000, 350, 0}}, 0, kExitNotABlock, {"700 bytes, 2900 ms", "take 364"});
-    listen({{0, 175, 0}, {3500, 175, 0}}, 0, kExitNotABlock,
-           {"with 175 of 350 bytes in (it exits 9)"});
     listen({{0, 349, 0}, {2900, 1, 0}}, 0, kExitFound, {});
     listen({{0, 349, 0}, {2900, 1, 0}}, 100, kExitNotABlock, {"with 350 of 350 bytes in"});
     listen(
@@ -148,35 +150,27 @@ TEST(Check, JudgesAsTheReceiverAndNamesWhatStopsIt)
     // Each word refused names itself and the accepted form; a value is never taken from past argv
     // (it holds no NUL after the last word), an unknown word takes none. Then the receiver's steps,
     // on what Wine cannot make: files, exports, the 2000 family, a port Windows refuses as held.
-    auto check = [](
-                     std::vector<std::string> words, int exitCode,
-                     std::vector<std::string> fragments,
-                     std::function<void(Fake &)> setUp = [](Fake &) {}) {
-        Fake fake;
-        setUp(fake);
-        fake.Expect(words, exitCode, fragments);
-    };
-    check({"/vid"}, 6,
+    Check({"/vid"}, 6,
           {"Not understood: /vid without its value: /vid HEX, 1 to 4 hex digits (0 to"});
-    check({"/foo", "/listen", "3"}, 6,
+    Check({"/foo", "/listen", "3"}, 6,
           {"Not understood: /foo (VetrolinkCheck /? lists the options)"});
-    check({"-PID", "12345"}, 6, {"-PID 12345: -PID HEX, 1 to 4 hex digits (0 to FFFF)"});
-    check({"/port", "COM5"}, 6, {"/port COM5 without /listen: /port COMn /listen SECONDS"});
+    Check({"-PID", "12345"}, 6, {"-PID 12345: -PID HEX, 1 to 4 hex digits (0 to FFFF)"});
+    Check({"/port", "COM5"}, 6, {"/port COM5 without /listen: /port COMn /listen SECONDS"});
     const std::string beside = "C:\\app\\Vetrolink.dll", system = "C:\\windows\\Vetrolink.dll";
-    check({}, 1, {"not a Windows DLL"},
+    Check({}, 1, {"not a Windows DLL"},
           [&](Fake &f) { f.files[beside] = "PK", f.loadError = 193; });
-    check({}, 0,
+    Check({}, 0,
           {"not the copy in this program's folder C:\\app\\: the receiver beside this program"},
           [&](Fake &f) { f.loaded = system; });
-    check({}, 1, {"Exports:   missing SetPort, which the receiver needs"},
+    Check({}, 1, {"Exports:   missing SetPort, which the receiver needs"},
           [](Fake &f) { f.missingExports = {"SetPort"}; });
-    check({}, 0, {"Version:   no AskVer (the receiver does not use it)"},
+    Check({}, 0, {"Version:   no AskVer (the receiver does not use it)"},
           [](Fake &f) { f.missingExports = {"AskVer"}; });
-    check({"/listen", "1"}, 3,
+    Check({"/listen", "1"}, 3,
           {"gives 2000: Windows 2000, XP or Server 2003 (NT 5.x)", "2 listed: COM3,COM7,",
            "COM3 does not open: another program holds it (SetPort 1, Windows error 5)"},
           [](Fake &f) { f.family = 2000, f.portList = "COM3,COM7,", f.setPortResult = 1; });
-    check({"/port", "COM7", "/listen", "1"}, 2,
+    Check({"/port", "COM7", "/listen", "1"}, 2,
           {"Receiver:  opens COM3, the first port listed, not COM7"}, [](Fake &f) {
               f.portList = "COM3,COM7,", f.arrivals = {{0, 350, 0}};
           });

@@ -1,7 +1,6 @@
-// The receive cycle through its seam (fake_calls.h), for what Wine cannot show: the time limit,
-// the line and the time-outs the port is given, what is released, the waits with drivers Wine
-// does not have, and the files' paths with the longest work folder, under the sanitizers (the
-// rest: e2e_test.py).
+// The receive cycle through its seam (fake_calls.h), under the sanitizers, for what Wine cannot
+// show: the time limit, the port's line and time-outs, what is released, the waits with drivers
+// Wine does not have, the files' paths with the longest work folder (the rest: e2e_test.py).
 #include <gtest/gtest.h>
 
 #include "fake_calls.h"
@@ -11,8 +10,8 @@ namespace ostrel::testing
 
 // The 350th byte arrives in the pass in which the clock shows two seconds more than at the first
 // byte (inside the limit), or three (past it). A port whose purge failed (SetPort's 3) is the
-// receiver's to close. Exit codes as the host reads them: 0 acknowledged, 9 timed out, 3 no link.
-// The receiver gives an opened port its own time-outs before it reads.
+// receiver's to close, and an opened port gets the receiver's own time-outs. Exit codes as the
+// host reads them: 0 acknowledged, 9 timed out, 3 no link.
 TEST(ReceiveCycle, KeepsTheTimeLimitAndReleasesThePortThenTheLibraryOnEveryPath)
 {
     const struct {
@@ -26,8 +25,7 @@ TEST(ReceiveCycle, KeepsTheTimeLimitAndReleasesThePortThenTheLibraryOnEveryPath)
     };
     for (const auto &row : rows) {
         FakeCalls fake;
-        fake.lastByteClock = row.lastByteClock;
-        fake.setPortResult = row.setPortResult;
+        fake.lastByteClock = row.lastByteClock, fake.setPortResult = row.setPortResult;
         EXPECT_EQ(row.exitCode, ReceiveCycle(fake)) << row.lastByteClock << row.setPortResult;
         EXPECT_EQ(row.calls, fake.calls);
         EXPECT_EQ((std::vector<int>{19200, 8, 0, 0}), fake.line); // 8N1: parity 0 none, stop 0 one
@@ -53,9 +51,7 @@ TEST(ReceiveCycle, WaitsLookForTheStopMarkerOnceALookWhateverTheDriverDoes)
     };
     for (const auto &row : rows) {
         FakeCalls fake;
-        fake.firstByteMs = row.firstByteMs;
-        fake.emptyRead = row.emptyRead;
-        fake.stopMs = 1010;
+        fake.firstByteMs = row.firstByteMs, fake.emptyRead = row.emptyRead, fake.stopMs = 1010;
         EXPECT_EQ(row.exitCode, ReceiveCycle(fake)) << row.wait;
         const COMMTIMEOUTS &set = fake.timeouts; // a byte there at once, else wait up to a look
         const DWORD look = set.ReadTotalTimeoutConstant; // a stop waits half of it on average
