@@ -69,7 +69,7 @@ def readme_text(markdown):
             head, *rows = [[plain(c.strip()) for c in line.strip("|").split("|")]
                            for line in lines if not line.startswith("|---")]
             out.append("\n".join(
-                "\n".join([f"{head[0]}: {row[0]}"] + [wrap(f"{name}: {cell}", "    ", "      ")
+                "\n".join([wrap(f"{head[0]}: {row[0]}", "", "  ")] + [wrap(f"{name}: {cell}", "    ", "      ")
                                                       for name, cell in zip(head[1:], row[1:])
                                                       if cell])
                 for row in rows))
